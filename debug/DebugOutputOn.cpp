@@ -1,0 +1,5 @@
+#include "debug/DebugOutputSettings.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+const BOOLEAN DebugOutputEnabled = TRUE;
+}

@@ -1,0 +1,106 @@
+// The mutable state of one loaded driver image, in one place. Firmware loads the image once per
+// boot, so every field starts at its load-time value; ImageLoad() puts them all back, which is
+// what a fresh load does. No other driver file keeps a mutable global.
+#ifndef DRIVER_IMAGE_STATE_H_
+#define DRIVER_IMAGE_STATE_H_
+
+#include "arch/ImageNamespace.h"
+#include "debug/TestPointConfig.h"
+#include "interfaces/FabricNumaServices.h"
+#include "interfaces/FabricSystemServices.h"
+#include "interfaces/FabricTopologyServices.h"
+#include "uefi/MpServices.h"
+#include "uefi/Pcd.h"
+#include "uefi/SystemTable.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+
+// Kept by the library start-up and used by every part of the driver.
+struct LIBRARY_STATE {
+  EFI_SYSTEM_TABLE *SystemTable = nullptr;
+  EFI_BOOT_SERVICES *BootServices = nullptr;
+  EFI_RUNTIME_SERVICES *RuntimeServices = nullptr;
+  PCD_PROTOCOL *Pcd = nullptr;
+  EFI_PCD_PROTOCOL *PiPcd = nullptr;
+  TEST_POINT_CONFIG TestPointConfig = {};
+  UINT32 HcuMailboxOffset = 0;
+  VOID *HobList = nullptr;
+};
+
+// Set by the initialization sequence.
+struct INIT_STATE {
+  QORVEX_FABRIC_NUMA_SERVICES_PROTOCOL *NumaServices = nullptr;
+  QORVEX_FABRIC_SYSTEM_SERVICES_PROTOCOL *SystemServices = nullptr;
+  QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *TopologyServices = nullptr;
+  UINT8 SnpCapable = 0;
+  UINT64 RmpBase = 0;
+  UINT64 RmpEnd = 0;
+  EFI_EVENT DownCoreEvent = nullptr;
+  VOID *DownCoreRegistration = nullptr;
+  EFI_EVENT MpEvent = nullptr;
+  VOID *MpRegistration = nullptr;
+  EFI_EVENT OcEvent = nullptr;
+  VOID *OcRegistration = nullptr;
+  EFI_EVENT ReadyToBootEvent = nullptr;
+  UINT64 CompletionWord = 0;
+};
+
+// The boot event handlers' own state.
+struct BOOT_EVENT_STATE {
+  EFI_EVENT MpWaitEvent = nullptr;
+  VOID *MpWaitRegistration = nullptr;
+  UINT64 OcCompletionWord = 0;
+};
+
+// One entry of the list of SNP MSRs that the APs take over from the BSP.
+#pragma pack(push, 1)
+struct CCX_SNP_MSR_ENTRY {
+  UINT32 Msr;
+  UINT64 Value;
+  UINT64 Mask;
+};
+#pragma pack(pop)
+static_assert(sizeof(CCX_SNP_MSR_ENTRY) == 20, "an SNP MSR entry is 20 bytes");
+
+// Per-core work through MP services.
+struct MP_WORK_STATE {
+  CCX_SNP_MSR_ENTRY CcxSnpMsrList[3] = {
+      {0xC0010132, 0, 0xFFFFFFFFFFFFFFFFULL},  // RMP base
+      {0xC0010133, 0, 0xFFFFFFFFFFFFFFFFULL},  // RMP end
+      {0xC0010010, 0, 0xFFFFFFFFFFFFFFFFULL},  // SYSCFG
+  };
+  EFI_MP_SERVICES_PROTOCOL *RunOnApsMpServices = nullptr;
+  // Counts of the fallback path: sockets, dies per socket, complex dies per die, complexes per
+  // complex die, cores per complex, threads per core.
+  UINTN FallbackCounts[6] = {0, 0, 0, 0, 0, 0};
+};
+
+// The S3 save library's module state.
+struct S3_LIBRARY_STATE {
+  VOID *PrivateData = nullptr;
+  EFI_EVENT ReadyToLockEvent = nullptr;
+  VOID *ReadyToLockRegistration = nullptr;
+  EFI_EVENT CloseTableEvent = nullptr;
+};
+
+struct CCX_IMAGE_STATE {
+  LIBRARY_STATE Library;
+  INIT_STATE Init;
+  BOOT_EVENT_STATE BootEvents;
+  MP_WORK_STATE MpWork;
+  S3_LIBRARY_STATE S3;
+};
+
+extern CCX_IMAGE_STATE gImage;
+
+// Puts every field of the image state back to its load-time value.
+VOID ImageLoad();
+
+}  // namespace CCX_IMAGE_NAMESPACE
+
+// The three service-table pointers under their customary names.
+#define gST (CCX_IMAGE_NAMESPACE::gImage.Library.SystemTable)
+#define gBS (CCX_IMAGE_NAMESPACE::gImage.Library.BootServices)
+#define gRT (CCX_IMAGE_NAMESPACE::gImage.Library.RuntimeServices)
+
+#endif  // DRIVER_IMAGE_STATE_H_

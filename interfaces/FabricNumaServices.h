@@ -1,0 +1,15 @@
+// QORVEX_FABRIC_NUMA_SERVICES_PROTOCOL: the proximity domain of each core complex.
+#ifndef INTERFACES_FABRIC_NUMA_SERVICES_H_
+#define INTERFACES_FABRIC_NUMA_SERVICES_H_
+
+#include "uefi/Base.h"
+
+typedef struct _QORVEX_FABRIC_NUMA_SERVICES_PROTOCOL QORVEX_FABRIC_NUMA_SERVICES_PROTOCOL;
+
+struct _QORVEX_FABRIC_NUMA_SERVICES_PROTOCOL {
+  UINT64 Revision;
+  EFI_STATUS(EFIAPI *GetProximityDomain)(IN QORVEX_FABRIC_NUMA_SERVICES_PROTOCOL *This, IN UINTN Socket, IN UINTN Die,
+                                         IN UINTN ComplexDie, IN UINTN Complex, OUT UINT32 *Domain);
+};
+
+#endif  // INTERFACES_FABRIC_NUMA_SERVICES_H_

@@ -1,0 +1,58 @@
+// Strict reading of a JSON machine description: every value is read through a cursor that knows
+// its path ("topology.overrides[2].cores"), numbers may be written as decimal or as "0x..." hex
+// strings, and an object's keys are checked against the ones its reader knows, so that a misspelt
+// key is an error rather than silently ignored.
+#ifndef SIM_MACHINE_JSON_FIELDS_H_
+#define SIM_MACHINE_JSON_FIELDS_H_
+
+#include <cstdint>
+#include <initializer_list>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+
+// A description that can't be used: the message names the file, the field path and what was wrong.
+class MachineError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class JsonCursor {
+ public:
+  JsonCursor(const nlohmann::json &Value, std::string Source, std::string Path)
+      : Value_(Value), Source_(std::move(Source)), Path_(std::move(Path)) {}
+
+  const nlohmann::json &Value() const { return Value_; }
+  const std::string &Path() const { return Path_; }
+
+  bool Has(const std::string &Key) const { return Value_.is_object() && Value_.contains(Key); }
+  JsonCursor Field(const std::string &Key) const;
+  JsonCursor Element(size_t Index) const;
+
+  // Refuses keys other than the listed ones.
+  void OnlyKeys(std::initializer_list<const char *> Known) const;
+  void ExpectObject() const;
+  void ExpectArray() const;
+
+  // An unsigned number (JSON integer or "0x"/decimal string) within [Min, Max].
+  uint64_t Unsigned(uint64_t Min = 0, uint64_t Max = UINT64_MAX) const;
+  bool Boolean() const;
+  std::string String() const;
+
+  // An error at this cursor's path: "<source>: <path>: <what>".
+  [[noreturn]] void Fail(const std::string &What) const;
+
+ private:
+  const nlohmann::json &Value_;
+  std::string Source_;
+  std::string Path_;
+};
+
+// Parses a number written in JSON text as decimal or "0x" hex; false when it is not one.
+bool ParseUnsigned(const std::string &Text, uint64_t &Value);
+
+}  // namespace sim
+
+#endif  // SIM_MACHINE_JSON_FIELDS_H_

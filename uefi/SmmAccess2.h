@@ -1,0 +1,19 @@
+// EFI_SMM_ACCESS2_PROTOCOL of the PI specification.
+#ifndef UEFI_SMM_ACCESS2_H_
+#define UEFI_SMM_ACCESS2_H_
+
+#include "uefi/Hob.h"
+
+typedef struct _EFI_SMM_ACCESS2_PROTOCOL EFI_SMM_ACCESS2_PROTOCOL;
+
+struct _EFI_SMM_ACCESS2_PROTOCOL {
+  EFI_STATUS(EFIAPI *Open)(IN EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *Close)(IN EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *Lock)(IN EFI_SMM_ACCESS2_PROTOCOL *This);
+  EFI_STATUS(EFIAPI *GetCapabilities)(IN CONST EFI_SMM_ACCESS2_PROTOCOL *This, IN OUT UINTN *SmramMapSize,
+                                      IN OUT EFI_SMRAM_DESCRIPTOR *SmramMap);
+  BOOLEAN LockState;
+  BOOLEAN OpenState;
+};
+
+#endif  // UEFI_SMM_ACCESS2_H_
