@@ -71,4 +71,3 @@ VOID FatalStop(UINT32 Code) {
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE
-

@@ -6,6 +6,7 @@ namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
 constexpr UINTN kCallerFlags = kFormatWideOutput | kFormatWideFormat | kFormatCountOnly;
+const CHAR8 kCrLf[] = "\r\n";
 
 // The format string, read one character at a time in 8-bit or 16-bit units.
 struct FORMAT_READER {
@@ -36,7 +37,7 @@ UINTN ReadDecimal(FORMAT_READER &Reader) {
 // Reads the flag, width and precision characters that follow a percent sign into Item and
 // returns the conversion character, consumed. A NUL is returned unconsumed so that the main loop
 // ends on it.
-UINT16 ReadConversionSpec(FORMAT_READER &Reader, VA_LIST *Args, FORMAT_ITEM &Item) {
+UINT16 ReadConversionFlags(FORMAT_READER &Reader, VA_LIST *Args, FORMAT_ITEM &Item) {
   BOOLEAN InPrecision = FALSE;
   for (;;) {
     const UINT16 Character = PeekFormat(Reader);
@@ -104,7 +105,6 @@ UINT16 ReadConversionSpec(FORMAT_READER &Reader, VA_LIST *Args, FORMAT_ITEM &Ite
 // A line feed becomes CR LF and swallows a carriage return right after it; a carriage return
 // becomes CR LF together with a line feed right after it, or stays a lone CR.
 VOID ReadLineEnding(UINT16 Character, FORMAT_READER &Reader, FORMAT_ITEM &Item) {
-  static const CHAR8 kCrLf[] = "\r\n";
   const UINT16 Next = PeekFormat(Reader);
   UINTN Length = 2;
   if (Character == '\n') {
@@ -116,7 +116,7 @@ VOID ReadLineEnding(UINT16 Character, FORMAT_READER &Reader, FORMAT_ITEM &Item) 
   } else {
     Length = 1;
   }
-  SetItemText(Item, kCrLf, Length, sizeof(CHAR8));
+  FormatSetItemText(Item, kCrLf, Length, sizeof(CHAR8));
 }
 
 }  // namespace
@@ -188,7 +188,7 @@ UINTN EFIAPI FormatCore(CHAR8 *Buffer, UINTN Size, UINTN Flags, const VOID *Form
   FORMAT_READER Reader = {static_cast<const UINT8 *>(Format),
                           (Flags & kFormatWideFormat) != 0 ? sizeof(CHAR16) : sizeof(CHAR8)};
   FORMAT_SCRATCH Scratch;
-  while (!SinkFull(Sink)) {
+  while (!FormatSinkFull(Sink)) {
     const UINT16 Character = PeekFormat(Reader);
     if (Character == 0) {
       break;
@@ -200,17 +200,17 @@ UINTN EFIAPI FormatCore(CHAR8 *Buffer, UINTN Size, UINTN Flags, const VOID *Form
     if (Character == '\n' || Character == '\r') {
       ReadLineEnding(Character, Reader, Item);
     } else if (Character == '%') {
-      const UINT16 Conversion = ReadConversionSpec(Reader, &Args, Item);
+      const UINT16 Conversion = ReadConversionFlags(Reader, &Args, Item);
       if (Conversion == '\n' || Conversion == '\r') {
         ReadLineEnding(Conversion, Reader, Item);
       } else {
-        ConvertArgument(Conversion, &Args, Item, Scratch);
+        FormatConvertArgument(Conversion, &Args, Item, Scratch);
       }
     } else {
       Scratch.Single = Character;
-      SetItemText(Item, &Scratch.Single, 1, sizeof(CHAR16));
+      FormatSetItemText(Item, &Scratch.Single, 1, sizeof(CHAR16));
     }
-    EmitItem(Sink, Item);
+    FormatEmitItem(Sink, Item);
   }
 
   if (CountOnly) {

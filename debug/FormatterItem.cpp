@@ -38,7 +38,7 @@ VOID SetStringItem(FORMAT_ITEM &Item, const VOID *String, UINTN Unit) {
     String = kNullString;
     Unit = sizeof(CHAR8);
   }
-  SetItemText(Item, String, 0, Unit);
+  FormatSetItemText(Item, String, 0, Unit);
   UINTN Length = 0;
   while (((Item.Flags & kItemPrecision) == 0 || Length < Item.Precision) &&
          TextCharacter(Item, Length) != 0) {
@@ -107,7 +107,7 @@ VOID ConvertNumber(UINT16 Conversion, UINT64 Argument, FORMAT_ITEM &Item, FORMAT
       Scratch.Text[Length++] = ',';
     }
   }
-  SetItemText(Item, Scratch.Text, Length, sizeof(CHAR8));
+  FormatSetItemText(Item, Scratch.Text, Length, sizeof(CHAR8));
   Item.IsNumber = TRUE;
 
   if (Item.Prefix != 0) {
@@ -155,20 +155,20 @@ VOID ConvertStatus(EFI_STATUS Status, FORMAT_ITEM &Item, FORMAT_SCRATCH &Scratch
 
 }  // namespace
 
-BOOLEAN SinkFull(const FORMAT_SINK &Sink) {
+BOOLEAN FormatSinkFull(const FORMAT_SINK &Sink) {
   if (Sink.CountOnly) {
     return Sink.Bounded && Sink.Counted >= Sink.Limit;
   }
   return Sink.Position >= Sink.End;
 }
 
-VOID SetItemText(FORMAT_ITEM &Item, const VOID *Text, UINTN Length, UINTN Unit) {
+VOID FormatSetItemText(FORMAT_ITEM &Item, const VOID *Text, UINTN Length, UINTN Unit) {
   Item.Text = Text;
   Item.TextLength = Length;
   Item.TextUnit = Unit;
 }
 
-VOID ConvertArgument(UINT16 Conversion, VA_LIST *Args, FORMAT_ITEM &Item, FORMAT_SCRATCH &Scratch) {
+VOID FormatConvertArgument(UINT16 Conversion, VA_LIST *Args, FORMAT_ITEM &Item, FORMAT_SCRATCH &Scratch) {
   switch (Conversion) {
     case 0:
       Item.Silent = TRUE;
@@ -189,7 +189,7 @@ VOID ConvertArgument(UINT16 Conversion, VA_LIST *Args, FORMAT_ITEM &Item, FORMAT
       return;
     case 'c':
       Scratch.Single = static_cast<UINT16>(VA_ARG(*Args, UINT64));
-      SetItemText(Item, &Scratch.Single, 1, sizeof(CHAR16));
+      FormatSetItemText(Item, &Scratch.Single, 1, sizeof(CHAR16));
       return;
     case 'g':
       ConvertGuid(VA_ARG(*Args, const EFI_GUID *), Item, Scratch);
@@ -203,12 +203,12 @@ VOID ConvertArgument(UINT16 Conversion, VA_LIST *Args, FORMAT_ITEM &Item, FORMAT
     default:
       // Not a conversion: the character itself, taking no argument (so %% prints one %).
       Scratch.Single = Conversion;
-      SetItemText(Item, &Scratch.Single, 1, sizeof(CHAR16));
+      FormatSetItemText(Item, &Scratch.Single, 1, sizeof(CHAR16));
       return;
   }
 }
 
-VOID EmitItem(FORMAT_SINK &Sink, const FORMAT_ITEM &Item) {
+VOID FormatEmitItem(FORMAT_SINK &Sink, const FORMAT_ITEM &Item) {
   if (Item.Silent) {
     return;
   }
@@ -238,7 +238,7 @@ VOID EmitItem(FORMAT_SINK &Sink, const FORMAT_ITEM &Item) {
   } else {
     SinkFill(Sink, PrecisionFill, ' ');
   }
-  for (UINTN Index = 0; Index < Item.TextLength && !SinkFull(Sink); Index++) {
+  for (UINTN Index = 0; Index < Item.TextLength && !FormatSinkFull(Sink); Index++) {
     SinkFill(Sink, 1, TextCharacter(Item, Index));
   }
   if (Padded && LeftJustified) {

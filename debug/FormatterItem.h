@@ -10,14 +10,14 @@
 namespace CCX_IMAGE_NAMESPACE {
 
 // Item flags, set by the characters between the percent sign and the conversion.
-constexpr UINTN kItemLeftJustify = 0x01;   // minus
-constexpr UINTN kItemPrefixSign = 0x02;    // plus
-constexpr UINTN kItemPrefixBlank = 0x04;   // space
-constexpr UINTN kItemCommaGroups = 0x08;   // comma
-constexpr UINTN kItemLong = 0x10;          // l or L
-constexpr UINTN kItemZeroFill = 0x20;      // 0 before the width
-constexpr UINTN kItemPadToWidth = 0x40;    // a width was given
-constexpr UINTN kItemPrecision = 0x80;     // a period was given
+constexpr UINTN kItemLeftJustify = 0x01;  // minus
+constexpr UINTN kItemPrefixSign = 0x02;   // plus
+constexpr UINTN kItemPrefixBlank = 0x04;  // space
+constexpr UINTN kItemCommaGroups = 0x08;  // comma
+constexpr UINTN kItemLong = 0x10;         // l or L
+constexpr UINTN kItemZeroFill = 0x20;     // 0 before the width
+constexpr UINTN kItemPadToWidth = 0x40;   // a width was given
+constexpr UINTN kItemPrecision = 0x80;    // a period was given
 
 // Large enough for a GUID text and its NUL (the longest rendered item), and for the widest
 // number: twenty decimal digits and six group commas.
@@ -53,12 +53,12 @@ struct FORMAT_SINK {
   UINTN Counted;
 };
 
-BOOLEAN SinkFull(const FORMAT_SINK &Sink);
-VOID SetItemText(FORMAT_ITEM &Item, const VOID *Text, UINTN Length, UINTN Unit);
+BOOLEAN FormatSinkFull(const FORMAT_SINK &Sink);
+VOID FormatSetItemText(FORMAT_ITEM &Item, const VOID *Text, UINTN Length, UINTN Unit);
 // Reads the argument of Conversion (if it takes one) and sets the item's text.
-VOID ConvertArgument(UINT16 Conversion, VA_LIST *Args, FORMAT_ITEM &Item, FORMAT_SCRATCH &Scratch);
+VOID FormatConvertArgument(UINT16 Conversion, VA_LIST *Args, FORMAT_ITEM &Item, FORMAT_SCRATCH &Scratch);
 // Lays the item out: leading width fill, prefix and precision fill, the text, trailing fill.
-VOID EmitItem(FORMAT_SINK &Sink, const FORMAT_ITEM &Item);
+VOID FormatEmitItem(FORMAT_SINK &Sink, const FORMAT_ITEM &Item);
 
 }  // namespace CCX_IMAGE_NAMESPACE
 

@@ -11,7 +11,9 @@ namespace {
 
 constexpr UINT16 kBase = Uart16550::Com2Base;
 
-constexpr UINT16 Port(unsigned Index) { return static_cast<UINT16>(Uart16550::RegisterAddress(kBase, Index)); }
+constexpr UINT16 Port(unsigned Index) {
+  return static_cast<UINT16>(Uart16550::RegisterAddress(kBase, Index));
+}
 
 // The controllers this platform routes to the legacy serial decode.
 constexpr UINT8 kDecodedControllers[2] = {4, 2};
@@ -32,7 +34,8 @@ constexpr UINT64 kRoutingRegister = PciEcam::AddressOf(
 constexpr UINT8 kDivisorLow = 0x01;
 constexpr UINT8 kDivisorHigh = 0x00;
 constexpr UINT8 kLineControlDivisorAccess = Uart16550::LineControl::DivisorLatchAccess::Mask;
-constexpr UINT8 kFifoControl = Uart16550::FifoControl::FifoEnable::Mask | Uart16550::FifoControl::ClearReceiveFifo::Mask |
+constexpr UINT8 kFifoControl = Uart16550::FifoControl::FifoEnable::Mask |
+                               Uart16550::FifoControl::ClearReceiveFifo::Mask |
                                Uart16550::FifoControl::ClearTransmitFifo::Mask;
 constexpr UINT8 kModemControlOff = 0x00;
 
@@ -56,9 +59,11 @@ VOID LegacySerialInitialize() {
     }
     const UINT16 Controller = SlotController(kDecodeWord, Slot);
     const UINT64 Enable = Chipset::SerialControllerEnable::Address[Controller];
-    MmioWrite16(Enable, static_cast<UINT16>(Chipset::SerialControllerEnable::Enable::Set(MmioRead16(Enable), 1)));
+    MmioWrite16(Enable,
+                static_cast<UINT16>(Chipset::SerialControllerEnable::Enable::Set(MmioRead16(Enable), 1)));
     const UINT32 Routing = MmioRead32(kRoutingRegister);
-    MmioWrite32(kRoutingRegister, Routing | (1U << (Chipset::LegacySerialRouting::FirstControllerBit + Controller)));
+    MmioWrite32(kRoutingRegister,
+                Routing | (1U << (Chipset::LegacySerialRouting::FirstControllerBit + Controller)));
   }
 
   IoWrite8(Port(Uart16550::LineControl::Index), kLineControlDivisorAccess);

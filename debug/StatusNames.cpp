@@ -22,15 +22,18 @@ const CHAR8 kSuccessNames[][kSuccessNameCell] = {
 
 // Indexed by the status value with bit 63 cleared, less one (index 1 is the first entry).
 const CHAR8 kErrorNames[][kErrorNameCell] = {
-    "Load Error",           "Invalid Parameter",  "Unsupported",       "Bad Buffer Size",
-    "Buffer Too Small",     "Not Ready",          "Device Error",      "Write Protected",
-    "Out of Resources",     "Volume Corrupt",     "Volume Full",       "No Media",
-    "Media changed",        "Not Found",          "Access Denied",     "No Response",
-    "No mapping",           "Time out",           "Not started",       "Already started",
-    "Aborted",              "ICMP Error",         "TFTP Error",        "Protocol Error",
-    "Incompatible Version", "Security Violation", "CRC Error",         "End of Media",
-    "Reserved (29)",        "Reserved (30)",      "End of File",       "Invalid Language",
-    "Compromised Data",     "IP Address Conflict", "HTTP Error",
+    "Load Error",           "Invalid Parameter",  "Unsupported",
+    "Bad Buffer Size",      "Buffer Too Small",   "Not Ready",
+    "Device Error",         "Write Protected",    "Out of Resources",
+    "Volume Corrupt",       "Volume Full",        "No Media",
+    "Media changed",        "Not Found",          "Access Denied",
+    "No Response",          "No mapping",         "Time out",
+    "Not started",          "Already started",    "Aborted",
+    "ICMP Error",           "TFTP Error",         "Protocol Error",
+    "Incompatible Version", "Security Violation", "CRC Error",
+    "End of Media",         "Reserved (29)",      "Reserved (30)",
+    "End of File",          "Invalid Language",   "Compromised Data",
+    "IP Address Conflict",  "HTTP Error",
 };
 
 constexpr UINTN kSuccessNameCount = sizeof(kSuccessNames) / sizeof(kSuccessNames[0]);

@@ -19,6 +19,7 @@ extern EFI_GUID gEfiDxeSmmReadyToLockProtocolGuid;
 extern EFI_GUID gEfiSmmPeiSmramMemoryReserveGuid;
 extern EFI_GUID gEfiAcpiTableGuid;
 extern EFI_GUID gEfiSmbios3TableGuid;
+extern EFI_GUID gEfiLoadedImageProtocolGuid;
 }
 
 #endif  // UEFI_STANDARD_GUIDS_H_

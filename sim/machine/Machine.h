@@ -12,13 +12,9 @@
 
 #include "sim/cpu/ProcessorSet.h"
 #include "sim/cpu/Topology.h"
+#include "sim/uefi/PhysicalMemory.h"
 
 namespace sim {
-
-struct DramRange {
-  uint64_t Base = 0;
-  uint64_t Size = 0;
-};
 
 struct SmramRegion {
   uint64_t Base = 0;
@@ -61,6 +57,9 @@ struct Machine {
   bool SiblingAtStart(const std::string &Name) const;
   bool SiblingExists(const std::string &Name) const;
 };
+
+// The name of a configuration item ("PcdCcxPpinSocket0"), or its token number in decimal.
+std::string PcdItemName(uint64_t Token);
 
 // The sibling components a description may name, and the boot phases an arrival may follow.
 const std::vector<std::string> &KnownSiblings();

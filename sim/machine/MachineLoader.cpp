@@ -159,12 +159,12 @@ void ReadMemory(const JsonCursor &Node, Machine &Result) {
     const JsonCursor Entry = Ranges.Element(Index);
     Entry.OnlyKeys({"base", "size"});
     DramRange Range;
-    Range.Base = Entry.Field("base").Unsigned(0, kMaxPhysicalAddress);
-    Range.Size = Entry.Field("size").Unsigned(0x1000, kMaxPhysicalAddress);
-    if ((Range.Base | Range.Size) & 0xFFF) Entry.Fail("DRAM ranges are 4 KB aligned in base and size");
-    if (Range.Base + Range.Size - 1 > kMaxPhysicalAddress) Entry.Fail("the range ends above the physical address space");
+    Range.base = Entry.Field("base").Unsigned(0, kMaxPhysicalAddress);
+    Range.length = Entry.Field("size").Unsigned(0x1000, kMaxPhysicalAddress);
+    if ((Range.base | Range.length) & 0xFFF) Entry.Fail("DRAM ranges are 4 KB aligned in base and size");
+    if (Range.base + Range.length - 1 > kMaxPhysicalAddress) Entry.Fail("the range ends above the physical address space");
     for (const DramRange &Other : Result.Dram) {
-      if (Range.Base < Other.Base + Other.Size && Other.Base < Range.Base + Range.Size) {
+      if (Range.base < Other.base + Other.length && Other.base < Range.base + Range.length) {
         Entry.Fail("this DRAM range overlaps an earlier one");
       }
     }
@@ -265,11 +265,17 @@ void ReadFaults(const JsonCursor &Node, Machine &Result) {
 
 }  // namespace
 
+std::string PcdItemName(uint64_t Token) {
+  for (const PcdItem &Item : kPcdItems) {
+    if (Item.Token == Token) return Item.Name;
+  }
+  return std::to_string(Token);
+}
+
 const std::vector<std::string> &KnownSiblings() {
   static const std::vector<std::string> kNames = {
-      "pcd",        "fabric_topology",   "fabric_numa", "fabric_system", "mp_services",  "variable_write",
-      "oc_trigger", "smm_control",       "smm_communication", "core_topology", "core_topology_v2",
-      "soc_services", "smu_services",    "mmio_allocator", "region_services", "option_hook"};
+      "pcd",         "fabric_topology", "fabric_numa",      "fabric_system", "core_topology",     "core_topology_v2",
+      "mp_services", "variable_write",  "oc_trigger",       "smm_control",   "smm_communication"};
   return kNames;
 }
 

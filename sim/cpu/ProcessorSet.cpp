@@ -1,0 +1,109 @@
+#include "sim/cpu/ProcessorSet.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+namespace {
+
+std::string Hex(uint32_t Value) {
+  char Text[16];
+  std::snprintf(Text, sizeof Text, "0x%X", Value);
+  return Text;
+}
+
+template <typename Overrides>
+void RequireKnownProcessors(const Overrides &ByProcessor, size_t Count, const char *What) {
+  for (const auto &Entry : ByProcessor) {
+    if (Entry.first >= Count) {
+      throw TopologyError(std::string(What) + " are given for processor " + std::to_string(Entry.first) +
+                          ", but the machine has " + std::to_string(Count) + " processors");
+    }
+  }
+}
+
+}  // namespace
+
+ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Config)
+    : Machine_(Machine), Maxima_(MaximaOf(Machine, Config.CoreFieldPadding)) {
+  const std::vector<TopologyPosition> Positions = Machine_.Walk();
+  RequireKnownProcessors(Config.MsrResetOverrides, Positions.size(), "MSR reset values");
+  RequireKnownProcessors(Config.CpuidOverrides, Positions.size(), "CPUID answers");
+
+  const ApicIdLayout Layout = LayoutOf(Maxima_);
+  auto SharedCpuid = std::make_shared<const CpuidTable>(Config.Cpuid);
+  std::map<uint32_t, size_t> Numbered;
+  Processors_.reserve(Positions.size());
+  for (size_t Index = 0; Index < Positions.size(); ++Index) {
+    ProcessorIdentity Identity;
+    Identity.Index = Index;
+    Identity.Position = Positions[Index];
+    Identity.ApicId = ApicIdOf(Maxima_, Positions[Index]);
+    Identity.CoreId = Identity.ApicId >> Layout.CoreShift;
+    Identity.ThreadsPerCore = Maxima_.ThreadsPerCore;
+
+    // The APIC ID has no die field, so threads that differ only in their die would be numbered
+    // alike; a machine like that cannot be told apart by the driver or the operating system.
+    auto [Earlier, Fresh] = Numbered.emplace(Identity.ApicId, Index);
+    if (!Fresh) {
+      throw TopologyError("APIC ID " + Hex(Identity.ApicId) + " would be given to both " +
+                          Positions[Earlier->second].Describe() + " and " + Positions[Index].Describe() +
+                          "; the APIC ID has no die field, so a socket can have only one die");
+    }
+
+    std::map<uint32_t, uint64_t> ResetMsrs = Config.MsrResetValues;
+    if (auto Own = Config.MsrResetOverrides.find(Index); Own != Config.MsrResetOverrides.end()) {
+      for (const auto &[Msr, Value] : Own->second) {
+        ResetMsrs[Msr] = Value;
+      }
+    }
+    CpuidTable OwnCpuid;
+    if (auto Own = Config.CpuidOverrides.find(Index); Own != Config.CpuidOverrides.end()) {
+      OwnCpuid = Own->second;
+    }
+    Processors_.push_back(
+        std::make_unique<Processor>(Identity, std::move(ResetMsrs), SharedCpuid, std::move(OwnCpuid)));
+  }
+}
+
+Processor &ProcessorSet::At(size_t Index) {
+  return const_cast<Processor &>(static_cast<const ProcessorSet &>(*this).At(Index));
+}
+
+const Processor &ProcessorSet::At(size_t Index) const {
+  if (Index >= Processors_.size()) {
+    throw std::out_of_range("no processor " + std::to_string(Index) + " on a machine of " +
+                            std::to_string(Processors_.size()));
+  }
+  return *Processors_[Index];
+}
+
+bool ProcessorSet::Contains(const Processor *Candidate) const {
+  return Candidate != nullptr && Candidate->Index() < Processors_.size() &&
+         Processors_[Candidate->Index()].get() == Candidate;
+}
+
+std::optional<size_t> ProcessorSet::FindApicId(uint32_t ApicId) const {
+  auto Found = std::find_if(Processors_.begin(), Processors_.end(),
+                            [&](const auto &Candidate) { return Candidate->ApicId() == ApicId; });
+  if (Found == Processors_.end()) {
+    return std::nullopt;
+  }
+  return static_cast<size_t>(Found - Processors_.begin());
+}
+
+uint32_t ProcessorSet::CoreTopologyRegister() const { return CoreTopologyRegisterValue(Maxima_); }
+
+std::vector<UnimplementedMsrRead> ProcessorSet::UnimplementedMsrReads() const {
+  std::vector<UnimplementedMsrRead> Reads;
+  for (const auto &Each : Processors_) {
+    for (uint32_t Msr : Each->UnimplementedMsrReads()) {
+      Reads.push_back(UnimplementedMsrRead{.Processor = Each->Index(), .Msr = Msr});
+    }
+  }
+  return Reads;
+}
+
+}  // namespace sim

@@ -1,0 +1,42 @@
+// How a boot ends. The driver runs on a host thread of its own (the BSP thread); a reset or a
+// halting fatal stop ends the boot from inside the driver's call chain, where nothing may unwind
+// through firmware frames. That thread is then parked for good, exactly as a processor that never
+// comes back, and the controller learns how the boot ended.
+#ifndef SIM_PLATFORM_BOOT_CONTROL_H_
+#define SIM_PLATFORM_BOOT_CONTROL_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace sim {
+
+struct BootEnd {
+  enum Kind { Returned, Reset, FatalHalt, SimulatorError } How = Returned;
+  // The reset type, or the fatal-stop code.
+  uint64_t Code = 0;
+  std::string Detail;
+};
+
+class BootControl {
+ public:
+  // Runs Boot on a new BSP thread and waits until it returns or the boot ends from inside.
+  BootEnd Run(const std::function<void()> &Boot);
+
+  // Ends the boot from the BSP thread's call chain; never returns (the thread is parked).
+  [[noreturn]] void EndFromInside(const BootEnd &End);
+
+ private:
+  void Finish(const BootEnd &End);
+
+  std::mutex Lock_;
+  std::condition_variable Done_;
+  std::optional<BootEnd> End_;
+};
+
+}  // namespace sim
+
+#endif  // SIM_PLATFORM_BOOT_CONTROL_H_

@@ -1,0 +1,158 @@
+#include "sim/platform/BootRunner.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "sim/cpu/CurrentProcessor.h"
+#include "sim/devices/PostCodeDecoder.h"
+#include "sim/platform/GuidNames.h"
+#include "uefi/LoadedImage.h"
+#include "uefi/StandardGuids.h"
+
+namespace sim {
+namespace {
+
+// The name of a function in this executable (linked with exported symbols), else its address.
+std::string FunctionName(const void *Address) {
+  Dl_info Info{};
+  if (Address != nullptr && dladdr(Address, &Info) != 0 && Info.dli_sname != nullptr) {
+    int Status = 0;
+    char *Demangled = abi::__cxa_demangle(Info.dli_sname, nullptr, nullptr, &Status);
+    std::string Name = Status == 0 && Demangled != nullptr ? Demangled : Info.dli_sname;
+    std::free(Demangled);
+    // "CcxImage::CcxReadyToBoot(void*, void*)" reads better as "CcxReadyToBoot".
+    const size_t Paren = Name.find('(');
+    if (Paren != std::string::npos) Name.erase(Paren);
+    const size_t Scope = Name.rfind("::");
+    if (Scope != std::string::npos) Name.erase(0, Scope + 2);
+    return Name;
+  }
+  char Text[32];
+  std::snprintf(Text, sizeof(Text), "%p", Address);
+  return Text;
+}
+
+std::string Utf8Of(const std::u16string &Text) {
+  std::string Result;
+  for (char16_t Character : Text) Result += Character < 0x80 ? static_cast<char>(Character) : '?';
+  return Result;
+}
+
+std::vector<MsrChange> CollectMsrChanges(ProcessorSet &Processors) {
+  // (msr, before, after) → processors.
+  std::map<std::tuple<uint32_t, uint64_t, uint64_t>, std::vector<size_t>> Changes;
+  for (size_t Index = 0; Index < Processors.Count(); Index++) {
+    std::map<uint32_t, std::pair<uint64_t, uint64_t>> FirstLast;
+    for (const MsrWrite &Write : Processors.At(Index).MsrWrites()) {
+      auto It = FirstLast.find(Write.Msr);
+      if (It == FirstLast.end()) {
+        FirstLast[Write.Msr] = {Write.Old, Write.New};
+      } else {
+        It->second.second = Write.New;
+      }
+    }
+    for (const auto &[Msr, Values] : FirstLast) {
+      if (Values.first != Values.second) Changes[{Msr, Values.first, Values.second}].push_back(Index);
+    }
+  }
+  std::vector<MsrChange> Result;
+  for (const auto &[Key, Where] : Changes) {
+    Result.push_back({std::get<0>(Key), std::get<1>(Key), std::get<2>(Key), Where});
+  }
+  return Result;
+}
+
+void Collect(Platform &Machine, BootRecord &Record) {
+  std::map<EFI_HANDLE, std::string> HandleNames;
+  for (const InstalledProtocol &Entry : Machine.Core().InstalledProtocols()) {
+    auto [It, New] = HandleNames.emplace(Entry.handle, "");
+    if (New) It->second = "handle " + std::to_string(HandleNames.size());
+    Record.Installed.push_back({It->second, GuidName(Entry.guid)});
+  }
+  for (const OpenEvent &Event : Machine.Core().OpenEvents()) {
+    ArmedEvent Armed;
+    Armed.Notify = Event.info.notify != nullptr ? FunctionName(reinterpret_cast<const void *>(Event.info.notify)) : "";
+    Armed.Tpl = Event.info.tpl;
+    if (Event.info.group) Armed.Group = GuidName(*Event.info.group);
+    for (const EFI_GUID &Guid : Event.registeredFor) Armed.WaitsFor.push_back(GuidName(Guid));
+    Record.Armed.push_back(Armed);
+  }
+  const auto Trace = Machine.Devices().PostCodes().Writes();
+  for (const PostCodeWrite &Write : Trace) Record.PostCodes.emplace_back(Write.Port, Write.Value);
+  const DecodedPostCodes Decoded = DecodePostCodes(Trace);
+  for (const TestPointShown &Shown : Decoded.TestPoints) Record.TestPoints.push_back(Shown.Value);
+  for (const FatalStopShown &Shown : Decoded.FatalStops) Record.FatalStops.push_back(Shown.Code);
+  Record.MsrChanges = CollectMsrChanges(Machine.Processors());
+  Record.ProcessorCount = Machine.Processors().Count();
+  for (const auto &[Key, Value] : Machine.Core().Variables().All()) {
+    Record.Variables.emplace_back(Utf8Of(Key.name) + " " + GuidName(Key.guid), Value.data);
+  }
+  for (const PcdWrite &Write : Machine.Pcd().Writes()) Record.PcdWrites.emplace_back(Write.Token, Write.Value);
+  Record.SerialText = Machine.Devices().UartAt(0x3F8).TransmittedText();
+}
+
+}  // namespace
+
+BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options) {
+  BootRecord Record;
+  Record.Image = Image.Name;
+  Record.Machine = Description.Name;
+  std::mutex NotesLock;
+  PlatformOptions Settings;
+  Settings.VariableFile = Options.VariableFile;
+  Settings.Notes = [&](const std::string &Note) {
+    std::lock_guard<std::mutex> Guard(NotesLock);
+    Record.Notes.push_back(Note);
+  };
+  BootControl Control;
+  Platform Machine(Description, Settings, Control);
+  EFI_LOADED_IMAGE_PROTOCOL LoadedImage{};
+
+  auto Arrive = [&](const std::string &What) {
+    for (const std::string &Name : Machine.ArrivalsAfter(What)) {
+      Record.Steps.push_back("arrival of " + Name);
+      Machine.InstallSibling(Name);
+    }
+  };
+
+  Record.End = Control.Run([&] {
+    ProcessorBinding RunningAs(Machine.Processors().Bsp());
+    auto Active = Machine.Core().Activate();
+    Machine.PublishHobList();
+    Machine.InstallStartingSiblings();
+
+    // A fresh load of the image: every global at its load-time value.
+    Image.Load();
+    LoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+    LoadedImage.SystemTable = Machine.Core().SystemTable();
+    LoadedImage.ImageCodeType = EfiBootServicesCode;
+    LoadedImage.ImageDataType = EfiBootServicesData;
+    EFI_HANDLE ImageHandle = nullptr;
+    Machine.Core().InstallProtocol(ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage);
+
+    Record.Steps.push_back("entry");
+    Record.EntryStatus = Image.EntryPoint(ImageHandle, Machine.Core().SystemTable());
+    Arrive("entry");
+
+    Record.Steps.push_back("ready_to_lock");
+    EFI_HANDLE LockHandle = nullptr;
+    Machine.Core().InstallProtocol(LockHandle, gEfiDxeSmmReadyToLockProtocolGuid, nullptr);
+    Arrive("ready_to_lock");
+
+    Record.Steps.push_back("ready_to_boot");
+    Machine.Core().SignalEventGroup(gEfiEventReadyToBootGuid);
+    Arrive("ready_to_boot");
+
+    if (Options.AfterBoot) Options.AfterBoot(Machine);
+  });
+  Collect(Machine, Record);
+  return Record;
+}
+
+}  // namespace sim

@@ -1,0 +1,74 @@
+// Plays one boot of a driver image on a simulated machine: loads the image (fresh globals), calls
+// its entry on the BSP with the system table, then plays the rest of the boot the machine
+// describes — late sibling protocols, ready-to-lock, ready-to-boot — and collects what the machine
+// shows for the report.
+#ifndef SIM_PLATFORM_BOOT_RUNNER_H_
+#define SIM_PLATFORM_BOOT_RUNNER_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/ImageDescriptor.h"
+#include "sim/machine/Machine.h"
+#include "sim/platform/BootControl.h"
+#include "sim/platform/Platform.h"
+
+namespace sim {
+
+struct BootOptions {
+  std::optional<std::filesystem::path> VariableFile;
+  // Called on the BSP thread once the boot's own steps are done, while the platform is still
+  // active: the place for consumers and checks that call the installed services.
+  std::function<void(Platform &)> AfterBoot;
+};
+
+struct InstalledEntry {
+  std::string Handle;
+  std::string Protocol;
+};
+
+struct ArmedEvent {
+  std::string Notify;
+  uint64_t Tpl = 0;
+  std::string Group;
+  std::vector<std::string> WaitsFor;
+};
+
+struct MsrChange {
+  uint32_t Msr = 0;
+  uint64_t Before = 0;
+  uint64_t After = 0;
+  // The processors that show this change; all of them when it is the same everywhere.
+  std::vector<size_t> Processors;
+};
+
+struct BootRecord {
+  std::string Image;
+  std::string Machine;
+  std::optional<uint64_t> EntryStatus;
+  BootEnd End;
+  std::vector<std::string> Steps;  // the boot phases in the order they ran
+  std::vector<InstalledEntry> Installed;
+  std::vector<ArmedEvent> Armed;
+  std::vector<std::pair<uint16_t, uint32_t>> PostCodes;  // (port, value)
+  std::vector<uint32_t> TestPoints;
+  std::vector<uint32_t> FatalStops;
+  std::vector<MsrChange> MsrChanges;
+  size_t ProcessorCount = 0;
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> Variables;  // "Name GUID", data
+  std::vector<std::pair<uint64_t, uint64_t>> PcdWrites;
+  std::string SerialText;  // what the debug UART and the legacy serial port received
+  std::vector<std::string> Notes;  // the simulator's own diagnostics
+};
+
+// Boots Image on Description once. Throws MachineError or std::runtime_error when the platform
+// itself can't be built.
+BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options);
+
+}  // namespace sim
+
+#endif  // SIM_PLATFORM_BOOT_RUNNER_H_

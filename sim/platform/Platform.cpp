@@ -1,0 +1,133 @@
+#include "sim/platform/Platform.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "sim/uefi/HobListBuilder.h"
+#include "uefi/Hob.h"
+
+#include "interfaces/QorvexGuids.h"
+#include "uefi/StandardGuids.h"
+
+namespace sim {
+namespace {
+
+DeviceSetConfig DevicesFor(const Machine &) { return DeviceSetConfig{}; }
+
+}  // namespace
+
+Platform::Platform(const Machine &Description, const PlatformOptions &Options, BootControl &Control)
+    : Machine_(Description), Control_(Control), Faults_(Description.Faults) {
+  Processors_ = std::make_unique<ProcessorSet>(Machine_.Shape, Machine_.Processors);
+  Devices_ = std::make_unique<DeviceSet>(DevicesFor(Machine_));
+  Hardware_ = std::make_unique<HardwareHooks>(*Processors_, *Devices_, Machine_.SimulationBackdoor);
+  Hardware_->OnHalt([this](uint32_t Code) {
+    Control_.EndFromInside({BootEnd::FatalHalt, Code, "halted in a fatal stop"});
+  });
+
+  UefiCoreOptions CoreOptions;
+  CoreOptions.dram = Machine_.Dram;
+  if (Options.Notes) CoreOptions.diagnostics = Options.Notes;
+  CoreOptions.variableFile = Options.VariableFile;
+  CoreOptions.onReset = [this](EFI_RESET_TYPE Type) {
+    Control_.EndFromInside({BootEnd::Reset, static_cast<uint64_t>(Type), "ResetSystem"});
+  };
+  Core_ = std::make_unique<UefiCore>(std::move(CoreOptions));
+
+  // Simulated DRAM answers the MMIO addresses no device claims, when the page is mapped.
+  Devices_->Mmio().SetMemoryFallback([this](MmioBus::AccessKind Kind, uint64_t Address, unsigned Width,
+                                            uint64_t &Value) {
+    if (!Core_->Memory().IsMapped(Address, Width)) return false;
+    auto *Bytes = reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(Address));
+    if (Kind == MmioBus::AccessKind::Read) {
+      Value = 0;
+      for (unsigned Index = 0; Index < Width; Index++) Value |= uint64_t(Bytes[Index]) << (8 * Index);
+    } else {
+      for (unsigned Index = 0; Index < Width; Index++) Bytes[Index] = uint8_t(Value >> (8 * Index));
+    }
+    return true;
+  });
+
+  for (const auto &[Token, Value] : Machine_.Pcd) Pcd_.Set(Token, Value);
+  Pcd_.Activate();
+  Fabric_ = std::make_unique<FabricServices>(Machine_.Shape, Faults_);
+  Mp_ = std::make_unique<MpServices>(*Processors_);
+}
+
+Platform::~Platform() = default;
+
+void Platform::InstallSibling(const std::string &Name) {
+  std::vector<std::pair<const EFI_GUID *, void *>> Protocols;
+  if (Name == "pcd") {
+    Protocols = {{&gPcdProtocolGuid, Pcd_.Protocol()}, {&gEfiPcdProtocolGuid, Pcd_.PiProtocol()}};
+  } else if (Name == "fabric_topology") {
+    Protocols = {{&gQorvexFabricTopologyServicesProtocolGuid, Fabric_->TopologyProtocol()}};
+  } else if (Name == "fabric_numa") {
+    Protocols = {{&gQorvexFabricNumaServicesProtocolGuid, Fabric_->NumaProtocol()}};
+  } else if (Name == "fabric_system") {
+    Protocols = {{&gQorvexFabricSystemServicesProtocolGuid, Fabric_->SystemProtocol()}};
+  } else if (Name == "core_topology") {
+    Protocols = {{&gQorvexCoreTopologyServicesProtocolGuid, Fabric_->CoreTopologyProtocol()}};
+  } else if (Name == "core_topology_v2") {
+    Protocols = {{&gQorvexCoreTopologyServicesV2ProtocolGuid, Fabric_->CoreTopologyV2Protocol()}};
+  } else if (Name == "mp_services") {
+    Protocols = {{&gEfiMpServiceProtocolGuid, Mp_->Protocol()}};
+  } else if (Name == "variable_write") {
+    // The variable architectural protocols carry no interface; their presence is the message.
+    Protocols = {{&gEfiVariableArchProtocolGuid, nullptr}, {&gEfiVariableWriteArchProtocolGuid, nullptr}};
+  } else if (Name == "oc_trigger") {
+    Protocols = {{&gQorvexCcxOcTriggerProtocolGuid, &OcTriggerInterface_}};
+  } else if (Name == "smm_control") {
+    Protocols = {{&gEfiSmmControl2ProtocolGuid, Smm_.Control()}};
+  } else if (Name == "smm_communication") {
+    Protocols = {{&gEfiSmmCommunicationProtocolGuid, Smm_.Communication()}};
+  } else {
+    throw std::invalid_argument("no simulated sibling component named \"" + Name + "\"");
+  }
+  for (const auto &[Guid, Interface] : Protocols) {
+    EFI_HANDLE Handle = nullptr;
+    const EFI_STATUS Status = Core_->InstallProtocol(Handle, *Guid, Interface);
+    if (EFI_ERROR(Status)) throw std::runtime_error("installing sibling \"" + Name + "\" failed");
+  }
+}
+
+void Platform::InstallStartingSiblings() {
+  for (const std::string &Name : KnownSiblings()) {
+    if (Machine_.SiblingAtStart(Name)) InstallSibling(Name);
+  }
+}
+
+std::vector<std::string> Platform::ArrivalsAfter(const std::string &What) const {
+  std::vector<std::string> Order;
+  std::vector<std::string> Pending = {What};
+  while (!Pending.empty()) {
+    const std::string Done = Pending.front();
+    Pending.erase(Pending.begin());
+    for (const auto &[Name, Arrival] : Machine_.Siblings) {
+      if (Arrival.When == SiblingArrival::After && Arrival.AfterWhat == Done) {
+        Order.push_back(Name);
+        Pending.push_back(Name);
+      }
+    }
+  }
+  return Order;
+}
+
+void Platform::PublishHobList() {
+  HobListBuilder Hobs;
+  if (!Machine_.Smram.empty()) {
+    // EFI_SMRAM_HOB_DESCRIPTOR_BLOCK: the region count, then the descriptors at offset 8.
+    std::vector<uint8_t> Block(8 + Machine_.Smram.size() * sizeof(EFI_SMRAM_DESCRIPTOR), 0);
+    const uint32_t Count = static_cast<uint32_t>(Machine_.Smram.size());
+    std::memcpy(Block.data(), &Count, sizeof(Count));
+    for (size_t Index = 0; Index < Machine_.Smram.size(); Index++) {
+      const SmramRegion &Region = Machine_.Smram[Index];
+      const EFI_SMRAM_DESCRIPTOR Descriptor = {Region.Base, Region.Base, Region.Size, Region.State};
+      std::memcpy(Block.data() + 8 + Index * sizeof(Descriptor), &Descriptor, sizeof(Descriptor));
+    }
+    Hobs.AddGuidHob(gEfiSmmPeiSmramMemoryReserveGuid, Block);
+  }
+  Hobs.Install(Core_->Memory(), Core_->Tables());
+}
+
+}  // namespace sim

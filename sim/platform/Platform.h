@@ -1,0 +1,80 @@
+// One simulated machine, assembled from its description: processors and MP services, devices on
+// their buses, the firmware core with its memory, the sibling components, and the hooks that
+// connect the driver's hardware accessors to all of it. A platform lives for one boot.
+#ifndef SIM_PLATFORM_PLATFORM_H_
+#define SIM_PLATFORM_PLATFORM_H_
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/cpu/MpServices.h"
+#include "sim/cpu/ProcessorSet.h"
+#include "sim/devices/DeviceSet.h"
+#include "sim/machine/Machine.h"
+#include "sim/platform/BootControl.h"
+#include "sim/platform/HardwareHooks.h"
+#include "sim/siblings/FabricServices.h"
+#include "sim/siblings/FaultInjector.h"
+#include "sim/siblings/PcdDatabase.h"
+#include "sim/siblings/SmmSiblings.h"
+#include "sim/uefi/UefiCore.h"
+
+namespace sim {
+
+struct PlatformOptions {
+  // Where non-volatile variables persist between boots; none keeps them in memory.
+  std::optional<std::filesystem::path> VariableFile;
+  // Messages of the simulator itself (a failed mapping, an access it refused).
+  Diagnostics Notes;
+};
+
+class Platform {
+ public:
+  Platform(const Machine &Description, const PlatformOptions &Options, BootControl &Control);
+  ~Platform();
+  Platform(const Platform &) = delete;
+  Platform &operator=(const Platform &) = delete;
+
+  const Machine &Description() const { return Machine_; }
+  UefiCore &Core() { return *Core_; }
+  ProcessorSet &Processors() { return *Processors_; }
+  MpServices &Mp() { return *Mp_; }
+  DeviceSet &Devices() { return *Devices_; }
+  PcdDatabase &Pcd() { return Pcd_; }
+  FabricServices &Fabric() { return *Fabric_; }
+  SmmSiblings &Smm() { return Smm_; }
+  FaultInjector &Faults() { return Faults_; }
+  HardwareHooks &Hardware() { return *Hardware_; }
+
+  // Installs the protocol(s) of a sibling component (a name of KnownSiblings()).
+  void InstallSibling(const std::string &Name);
+  // Installs every sibling the machine has at start.
+  void InstallStartingSiblings();
+  // The siblings that arrive once What (a sibling or a boot phase) has happened, in arrival order,
+  // including those that wait for them in turn.
+  std::vector<std::string> ArrivalsAfter(const std::string &What) const;
+
+  // Builds the HOB list (PHIT, DRAM resources, the SMRAM reservation) and publishes it.
+  void PublishHobList();
+
+ private:
+  Machine Machine_;
+  BootControl &Control_;
+  FaultInjector Faults_;
+  std::unique_ptr<ProcessorSet> Processors_;
+  std::unique_ptr<DeviceSet> Devices_;
+  std::unique_ptr<HardwareHooks> Hardware_;
+  std::unique_ptr<UefiCore> Core_;
+  PcdDatabase Pcd_;
+  std::unique_ptr<FabricServices> Fabric_;
+  std::unique_ptr<MpServices> Mp_;
+  SmmSiblings Smm_;
+  uint64_t OcTriggerInterface_ = 0;
+};
+
+}  // namespace sim
+
+#endif  // SIM_PLATFORM_PLATFORM_H_

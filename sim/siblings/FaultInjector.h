@@ -1,0 +1,34 @@
+// Injected faults of sibling services: the Call-th call of a named query returns a chosen status.
+// Every query counts its calls, so a test can also see how often the driver asked.
+#ifndef SIM_SIBLINGS_FAULT_INJECTOR_H_
+#define SIM_SIBLINGS_FAULT_INJECTOR_H_
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/machine/Machine.h"
+
+namespace sim {
+
+class FaultInjector {
+ public:
+  explicit FaultInjector(std::vector<InjectedFault> Faults = {}) : Faults_(std::move(Faults)) {}
+
+  // Counts one call of Service.Query and answers the injected status for this call, if any.
+  std::optional<uint64_t> Call(const std::string &Service, const std::string &Query);
+  uint64_t Calls(const std::string &Service, const std::string &Query) const;
+
+ private:
+  std::vector<InjectedFault> Faults_;
+  mutable std::mutex Lock_;
+  std::map<std::pair<std::string, std::string>, uint64_t> Counts_;
+};
+
+}  // namespace sim
+
+#endif  // SIM_SIBLINGS_FAULT_INJECTOR_H_

@@ -1,0 +1,58 @@
+// The SMM side as DXE drivers see it: the SMM control protocol that raises software SMIs and the
+// SMM communication protocol that hands a buffer to SMM. Both record what they were given.
+#ifndef SIM_SIBLINGS_SMM_SIBLINGS_H_
+#define SIM_SIBLINGS_SMM_SIBLINGS_H_
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "uefi/SmmCommunication.h"
+#include "uefi/SmmControl2.h"
+
+namespace sim {
+
+struct SoftwareSmi {
+  uint8_t Command = 0;
+  bool HasData = false;
+  uint8_t Data = 0;
+};
+
+class SmmSiblings {
+ public:
+  SmmSiblings();
+  SmmSiblings(const SmmSiblings &) = delete;
+  SmmSiblings &operator=(const SmmSiblings &) = delete;
+
+  EFI_SMM_CONTROL2_PROTOCOL *Control() { return &Control_.Protocol; }
+  EFI_SMM_COMMUNICATION_PROTOCOL *Communication() { return &Communication_.Protocol; }
+
+  std::vector<SoftwareSmi> Smis() const;
+  // Each message as SMM received it: the bytes of the buffer, CommSize long.
+  std::vector<std::vector<uint8_t>> Messages() const;
+
+  // Used by the thunks.
+  EFI_STATUS Trigger(const uint8_t *Command, const uint8_t *Data);
+  EFI_STATUS Communicate(const void *Buffer, const UINTN *Size);
+
+ private:
+  struct ControlRecord {
+    EFI_SMM_CONTROL2_PROTOCOL Protocol;
+    SmmSiblings *Owner;
+  };
+  struct CommunicationRecord {
+    EFI_SMM_COMMUNICATION_PROTOCOL Protocol;
+    SmmSiblings *Owner;
+  };
+  friend struct SmmThunks;
+
+  ControlRecord Control_;
+  CommunicationRecord Communication_;
+  mutable std::mutex Lock_;
+  std::vector<SoftwareSmi> Smis_;
+  std::vector<std::vector<uint8_t>> Messages_;
+};
+
+}  // namespace sim
+
+#endif  // SIM_SIBLINGS_SMM_SIBLINGS_H_

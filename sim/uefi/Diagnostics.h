@@ -1,0 +1,25 @@
+// The channel through which the simulated firmware core tells its owner about misuse that it
+// survived, and the formatting helpers those messages share.
+#ifndef SIM_UEFI_DIAGNOSTICS_H_
+#define SIM_UEFI_DIAGNOSTICS_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace sim {
+
+// Receives one complete message per call. The core reports what it refused or repaired (an
+// allocation the host could not map, a TPL lowered by RaiseTPL, a pool block written past its
+// end) here instead of crashing, so that a boot report can show it next to the driver's output.
+using Diagnostics = std::function<void(const std::string &)>;
+
+// Writes each message to standard error, prefixed so that it stands out from the driver's log.
+Diagnostics StandardErrorDiagnostics();
+
+// "0x" followed by upper-case hexadecimal digits, the form every message uses for addresses.
+std::string Hex(uint64_t value);
+
+}  // namespace sim
+
+#endif  // SIM_UEFI_DIAGNOSTICS_H_

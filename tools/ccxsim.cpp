@@ -1,0 +1,135 @@
+// ccxsim: boots the core-complex driver on a simulated machine and reports what happened.
+//
+//   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output]
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "driver/ImageDescriptor.h"
+#include "sim/machine/JsonFields.h"
+#include "sim/machine/Machine.h"
+#include "sim/platform/BootRunner.h"
+#include "tools/Report.h"
+
+namespace {
+
+const char *kUsage =
+    "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output]\n"
+    "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
+    "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
+    "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
+    "  --out DIR         also write the report as DIR/report.json\n"
+    "  --debug-output    boot the driver built with debug output, so its messages reach the serial port\n";
+
+struct Arguments {
+  std::string MachineFile;
+  uint64_t Boots = 1;
+  std::string VarStore;
+  std::string OutDir;
+  bool DebugOutput = false;
+};
+
+[[noreturn]] void UsageError(const std::string &What) {
+  std::cerr << "ccxsim: " << What << "\n" << kUsage;
+  std::exit(2);
+}
+
+Arguments Parse(int argc, char **argv) {
+  if (argc < 2) UsageError("no command given");
+  const std::string Command = argv[1];
+  if (Command == "help" || Command == "--help" || Command == "-h") {
+    std::cout << kUsage;
+    std::exit(0);
+  }
+  if (Command != "boot") UsageError("unknown command \"" + Command + "\"");
+  Arguments Result;
+  for (int Index = 2; Index < argc; Index++) {
+    const std::string Option = argv[Index];
+    auto Value = [&]() -> std::string {
+      if (Index + 1 >= argc) UsageError(Option + " needs a value");
+      return argv[++Index];
+    };
+    if (Option == "--machine") {
+      Result.MachineFile = Value();
+    } else if (Option == "--boots") {
+      const std::string Text = Value();
+      if (!sim::ParseUnsigned(Text, Result.Boots) || Result.Boots == 0 || Result.Boots > 1000) {
+        UsageError("--boots takes a number from 1 to 1000, not \"" + Text + "\"");
+      }
+    } else if (Option == "--var-store") {
+      Result.VarStore = Value();
+    } else if (Option == "--out") {
+      Result.OutDir = Value();
+    } else if (Option == "--debug-output") {
+      Result.DebugOutput = true;
+    } else {
+      UsageError("unknown option \"" + Option + "\"");
+    }
+  }
+  return Result;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const Arguments Args = Parse(argc, argv);
+  sim::Machine Machine;
+  try {
+    Machine = Args.MachineFile.empty() ? sim::DefaultMachine() : sim::LoadMachineFile(Args.MachineFile);
+  } catch (const std::exception &Error) {
+    std::cerr << "ccxsim: " << Error.what() << "\n";
+    return 2;
+  }
+  const CCX_DRIVER_IMAGE &Image = Args.DebugOutput ? CcxImageDebugDescriptor : CcxImageDescriptor;
+
+  // Without --var-store the variables still persist from one boot of this run to the next.
+  std::filesystem::path VarStore = Args.VarStore;
+  std::filesystem::path TemporaryDir;
+  if (VarStore.empty()) {
+    std::string Template = (std::filesystem::temp_directory_path() / "ccxsim-XXXXXX").string();
+    if (mkdtemp(Template.data()) == nullptr) {
+      std::cerr << "ccxsim: cannot create a temporary directory for the variable store\n";
+      return 2;
+    }
+    TemporaryDir = Template;
+    VarStore = TemporaryDir / "variables.store";
+  }
+
+  ccxsim::PrintMachine(std::cout, Machine, Image.Name);
+  nlohmann::json Report;
+  Report["machine"] = {{"name", Machine.Name}, {"source", Machine.Source}, {"processors", Machine.Shape.Walk().size()}};
+  Report["image"] = Image.Name;
+  bool AllEnded = true;
+  for (uint64_t Boot = 1; Boot <= Args.Boots; Boot++) {
+    sim::BootOptions Options;
+    Options.VariableFile = VarStore;
+    try {
+      const sim::BootRecord Record = sim::RunBoot(Machine, Image, Options);
+      ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
+      Report["boots"].push_back(ccxsim::BootJson(Record));
+      AllEnded = AllEnded && ccxsim::RanToItsEnd(Record);
+    } catch (const std::exception &Error) {
+      std::cerr << "ccxsim: boot " << Boot << " could not run: " << Error.what() << "\n";
+      AllEnded = false;
+      break;
+    }
+  }
+  if (!TemporaryDir.empty()) std::filesystem::remove_all(TemporaryDir);
+
+  if (!Args.OutDir.empty()) {
+    std::error_code Error;
+    std::filesystem::create_directories(Args.OutDir, Error);
+    const std::filesystem::path Path = std::filesystem::path(Args.OutDir) / "report.json";
+    std::ofstream File(Path);
+    if (!File || !(File << Report.dump(2) << "\n")) {
+      std::cerr << "ccxsim: cannot write " << Path.string() << "\n";
+      return 2;
+    }
+    std::cout << "\nreport written to " << Path.string() << "\n";
+  }
+  std::cout << "\n" << (AllEnded ? "every boot ran to its end" : "a boot did not run to its end") << "\n";
+  return AllEnded ? 0 : 1;
+}
