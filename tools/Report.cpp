@@ -65,6 +65,21 @@ std::string Bytes(const std::vector<uint8_t> &Data) {
   return Text;
 }
 
+// A channel's text with every line ending (CR LF, CR CR LF, LF) read as one line break.
+void PrintChannel(std::ostream &Out, const std::string &Title, const std::string &Raw) {
+  Out << "  " << Title << ":\n";
+  if (Raw.empty()) {
+    Out << "    (nothing)\n";
+    return;
+  }
+  std::istringstream Lines(Raw);
+  std::string Line;
+  while (std::getline(Lines, Line)) {
+    while (!Line.empty() && Line.back() == '\r') Line.pop_back();
+    Out << "    | " << Line << "\n";
+  }
+}
+
 }  // namespace
 
 std::string StatusName(uint64_t Status) {
@@ -157,16 +172,23 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
   if (Boot.Variables.empty()) Out << "  none\n";
   for (const auto &[Name, Data] : Boot.Variables) Out << "  " << Name << ": " << Bytes(Data) << "\n";
 
-  Out << "\ndebug log (serial port 0x3F8):\n";
-  if (Boot.SerialText.empty()) {
+  Out << "\ndebug output:\n";
+  if (Boot.Uart3F8.empty() && Boot.Legacy2F8.empty() && Boot.PortCaptureMessages.empty()) {
     Out << "  (nothing: the delivered driver is built without debug output; boot with --debug-output)\n";
   } else {
-    std::istringstream Lines(Boot.SerialText);
-    std::string Line;
-    while (std::getline(Lines, Line)) {
-      while (!Line.empty() && Line.back() == '\r') Line.pop_back();
-      Out << "  | " << Line << "\n";
+    PrintChannel(Out, "UART at 0x3F8", Boot.Uart3F8);
+    PrintChannel(Out, "legacy serial port at 0x2F8", Boot.Legacy2F8);
+    std::string Captured;
+    for (const std::string &Message : Boot.PortCaptureMessages) Captured += Message;
+    PrintChannel(Out, "port capture on 0x80 (" + std::to_string(Boot.PortCaptureMessages.size()) + " messages)",
+                 Captured);
+  }
+  if (!Boot.HaltWindows.empty()) {
+    Out << "\nfatal-stop display before the halt (port 0x80):";
+    for (size_t Index = 0; Index < Boot.HaltWindows.size(); Index++) {
+      Out << (Index % 6 == 0 ? "\n  " : " ") << Hex(Boot.HaltWindows[Index], 8);
     }
+    Out << "\n";
   }
   if (!Boot.Notes.empty()) {
     Out << "\nsimulator notes:\n";
@@ -204,7 +226,10 @@ nlohmann::json BootJson(const sim::BootRecord &Boot) {
   }
   Json["variables"] = nlohmann::json::array();
   for (const auto &[Name, Data] : Boot.Variables) Json["variables"].push_back({{"name", Name}, {"data", Bytes(Data)}});
-  Json["debug_log"] = Boot.SerialText;
+  Json["debug_output"] = {{"uart_3f8", Boot.Uart3F8},
+                          {"legacy_serial_2f8", Boot.Legacy2F8},
+                          {"port_capture_messages", Boot.PortCaptureMessages}};
+  Json["halt_windows"] = Boot.HaltWindows;
   Json["simulator_notes"] = Boot.Notes;
   return Json;
 }

@@ -72,6 +72,16 @@ Arguments Parse(int argc, char **argv) {
   return Result;
 }
 
+// The bytes each debug channel received, unchanged, one file per channel and boot.
+void WriteRawChannels(const std::filesystem::path &Dir, uint64_t Boot, const sim::BootRecord &Record) {
+  std::filesystem::create_directories(Dir);
+  const std::string Prefix = "boot-" + std::to_string(Boot) + "-";
+  std::ofstream(Dir / (Prefix + "uart-3f8.raw"), std::ios::binary) << Record.Uart3F8;
+  std::ofstream(Dir / (Prefix + "legacy-serial-2f8.raw"), std::ios::binary) << Record.Legacy2F8;
+  std::ofstream Capture(Dir / (Prefix + "port-capture-80.raw"), std::ios::binary);
+  for (const std::string &Message : Record.PortCaptureMessages) Capture << Message;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -110,6 +120,7 @@ int main(int argc, char **argv) {
       const sim::BootRecord Record = sim::RunBoot(Machine, Image, Options);
       ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
       Report["boots"].push_back(ccxsim::BootJson(Record));
+      if (!Args.OutDir.empty()) WriteRawChannels(Args.OutDir, Boot, Record);
       AllEnded = AllEnded && ccxsim::RanToItsEnd(Record);
     } catch (const std::exception &Error) {
       std::cerr << "ccxsim: boot " << Boot << " could not run: " << Error.what() << "\n";

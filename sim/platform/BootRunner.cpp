@@ -94,7 +94,10 @@ void Collect(Platform &Machine, BootRecord &Record) {
     Record.Variables.emplace_back(Utf8Of(Key.name) + " " + GuidName(Key.guid), Value.data);
   }
   for (const PcdWrite &Write : Machine.Pcd().Writes()) Record.PcdWrites.emplace_back(Write.Token, Write.Value);
-  Record.SerialText = Machine.Devices().UartAt(0x3F8).TransmittedText();
+  Record.Uart3F8 = Machine.Devices().UartAt(0x3F8).TransmittedText();
+  Record.Legacy2F8 = Machine.Devices().UartAt(0x2F8).TransmittedText();
+  for (const CapturedMessage &Message : Decoded.Messages) Record.PortCaptureMessages.push_back(Message.Text);
+  Record.HaltWindows = Machine.Hardware().HaltWindows();
 }
 
 }  // namespace

@@ -61,7 +61,13 @@ struct BootRecord {
   size_t ProcessorCount = 0;
   std::vector<std::pair<std::string, std::vector<uint8_t>>> Variables;  // "Name GUID", data
   std::vector<std::pair<uint64_t, uint64_t>> PcdWrites;
-  std::string SerialText;  // what the debug UART and the legacy serial port received
+  // What each debug channel received, as raw bytes: the UART at 0x3F8, the legacy serial port at
+  // 0x2F8, and the whole messages framed by the port-capture markers on port 0x80.
+  std::string Uart3F8;
+  std::string Legacy2F8;
+  std::vector<std::string> PortCaptureMessages;
+  // The values a halted fatal stop scrolled across port 0x80 before the boot was ended.
+  std::vector<uint32_t> HaltWindows;
   std::vector<std::string> Notes;  // the simulator's own diagnostics
 };
 

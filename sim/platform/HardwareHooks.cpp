@@ -29,7 +29,11 @@ void HookWbinvd() { Active().CountCacheFlush(); }
 uint64_t HookReadMsr(uint32_t Index) { return RequireCurrentProcessor().ReadMsr(Index); }
 void HookWriteMsr(uint32_t Index, uint64_t Value) { RequireCurrentProcessor().WriteMsr(Index, Value); }
 uint32_t HookIoRead(uint16_t Port, unsigned Width) { return Active().Devices().Io().ReadPort(Port, Width); }
-void HookIoWrite(uint16_t Port, unsigned Width, uint32_t Value) { Active().Devices().Io().WritePort(Port, Width, Value); }
+void HookIoWrite(uint16_t Port, unsigned Width, uint32_t Value) {
+  HardwareHooks &Hooks = Active();
+  Hooks.Devices().Io().WritePort(Port, Width, Value);
+  Hooks.ObservePortWrite(Port, Value);
+}
 uint64_t HookMmioRead(uint64_t Address, unsigned Width) { return Active().Devices().Mmio().Read(Address, Width); }
 void HookMmioWrite(uint64_t Address, unsigned Width, uint64_t Value) {
   Active().Devices().Mmio().Write(Address, Width, Value);
@@ -54,10 +58,30 @@ HardwareHooks::~HardwareHooks() {
 
 uint16_t HardwareHooks::Backdoor() {
   if (AnswerBackdoor_) return 1;
-  // Only a fatal stop asks; without an answer it would show its code forever. The code it has just
-  // put on port 0x80 is the one the display keeps.
-  if (Halt_) Halt_(Devices_.PostCodes().Latched(0x80, 4));
+  // Only a fatal stop asks. Without an answer it goes on to scroll the code it has just put on
+  // port 0x80 forever; watch that display and end the boot once it has been seen.
+  std::lock_guard<std::mutex> Guard(HaltLock_);
+  Halting_ = true;
+  HaltCode_ = Devices_.PostCodes().Latched(0x80, 4);
+  HaltWindows_.clear();
   return 0;
+}
+
+void HardwareHooks::ObservePortWrite(uint16_t Port, uint32_t Value) {
+  uint32_t Code = 0;
+  {
+    std::lock_guard<std::mutex> Guard(HaltLock_);
+    if (!Halting_ || Port != 0x80) return;
+    HaltWindows_.push_back(Value);
+    if (HaltWindows_.size() < kWindowsPerCycle * kCyclesWatched) return;
+    Code = HaltCode_;
+  }
+  if (Halt_) Halt_(Code);
+}
+
+std::vector<uint32_t> HardwareHooks::HaltWindows() const {
+  std::lock_guard<std::mutex> Guard(HaltLock_);
+  return HaltWindows_;
 }
 
 }  // namespace sim

@@ -1,0 +1,38 @@
+// The topology iterator: steps a caller's index variables through every position of the system,
+// socket first and thread fastest, and says which level moved. Counts come from the fabric
+// topology service; the iterator keeps no state of its own.
+#ifndef SERVICES_TOPOLOGY_WALK_H_
+#define SERVICES_TOPOLOGY_WALK_H_
+
+#include "arch/ImageNamespace.h"
+#include "interfaces/FabricTopologyServices.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+
+// Step codes: which level moved (every lower index is then 0), or the end of the walk.
+enum TOPOLOGY_STEP : INTN {
+  StepSocket = 0,
+  StepDie = 1,
+  StepComplexDie = 2,
+  StepComplex = 3,
+  StepCore = 4,
+  StepThread = 5,
+  StepEnd = 6,
+};
+
+// A walk starts with every index of its depth set to this value.
+constexpr UINTN kTopologyNotStarted = ~static_cast<UINTN>(0);
+
+INTN TopologyNextDie(UINTN *Socket, UINTN *Die, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+INTN TopologyNextComplexDie(UINTN *Socket, UINTN *Die, UINTN *ComplexDie,
+                            QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+INTN TopologyNextComplex(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex,
+                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+INTN TopologyNextCore(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core,
+                      QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+INTN TopologyNextThread(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core, UINTN *Thread,
+                        QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+
+}  // namespace CCX_IMAGE_NAMESPACE
+
+#endif  // SERVICES_TOPOLOGY_WALK_H_
