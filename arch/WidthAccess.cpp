@@ -23,74 +23,50 @@ UINTN WidthBytes(UINT8 Width) {
   }
 }
 
+// One access by width code: Access(Bytes) performs it for 1, 2 or 4 bytes; any other code stops
+// with the operation's fatal code and makes no access.
+template <typename AccessFn>
+VOID ByWidth(UINT8 Width, UINT32 FatalCode, AccessFn Access) {
+  const UINTN Bytes = WidthBytes(Width);
+  if (Bytes == 0) {
+    FatalStop(FatalCode);
+    return;
+  }
+  Access(Bytes);
+}
+
 }  // namespace
 
 VOID IoReadWidth(UINT8 Width, UINT16 Port, VOID *Value) {
-  switch (WidthBytes(Width)) {
-    case 1:
-      *static_cast<UINT8 *>(Value) = IoRead8(Port);
-      return;
-    case 2:
-      *static_cast<UINT16 *>(Value) = IoRead16(Port);
-      return;
-    case 4:
-      *static_cast<UINT32 *>(Value) = IoRead32(Port);
-      return;
-    default:
-      FatalStop(kFatalIoReadWidth);
-      return;
-  }
+  ByWidth(Width, kFatalIoReadWidth, [&](UINTN Bytes) {
+    if (Bytes == 1) *static_cast<UINT8 *>(Value) = IoRead8(Port);
+    if (Bytes == 2) *static_cast<UINT16 *>(Value) = IoRead16(Port);
+    if (Bytes == 4) *static_cast<UINT32 *>(Value) = IoRead32(Port);
+  });
 }
 
 VOID IoWriteWidth(UINT8 Width, UINT16 Port, const VOID *Value) {
-  switch (WidthBytes(Width)) {
-    case 1:
-      IoWrite8(Port, *static_cast<const UINT8 *>(Value));
-      return;
-    case 2:
-      IoWrite16(Port, *static_cast<const UINT16 *>(Value));
-      return;
-    case 4:
-      IoWrite32(Port, *static_cast<const UINT32 *>(Value));
-      return;
-    default:
-      FatalStop(kFatalIoWriteWidth);
-      return;
-  }
+  ByWidth(Width, kFatalIoWriteWidth, [&](UINTN Bytes) {
+    if (Bytes == 1) IoWrite8(Port, *static_cast<const UINT8 *>(Value));
+    if (Bytes == 2) IoWrite16(Port, *static_cast<const UINT16 *>(Value));
+    if (Bytes == 4) IoWrite32(Port, *static_cast<const UINT32 *>(Value));
+  });
 }
 
 VOID MemReadWidth(UINT8 Width, UINT64 Address, VOID *Value) {
-  switch (WidthBytes(Width)) {
-    case 1:
-      *static_cast<UINT8 *>(Value) = MmioRead8(Address);
-      return;
-    case 2:
-      *static_cast<UINT16 *>(Value) = MmioRead16(Address);
-      return;
-    case 4:
-      *static_cast<UINT32 *>(Value) = MmioRead32(Address);
-      return;
-    default:
-      FatalStop(kFatalMemReadWidth);
-      return;
-  }
+  ByWidth(Width, kFatalMemReadWidth, [&](UINTN Bytes) {
+    if (Bytes == 1) *static_cast<UINT8 *>(Value) = MmioRead8(Address);
+    if (Bytes == 2) *static_cast<UINT16 *>(Value) = MmioRead16(Address);
+    if (Bytes == 4) *static_cast<UINT32 *>(Value) = MmioRead32(Address);
+  });
 }
 
 VOID MemWriteWidth(UINT8 Width, UINT64 Address, const VOID *Value) {
-  switch (WidthBytes(Width)) {
-    case 1:
-      MmioWrite8(Address, *static_cast<const UINT8 *>(Value));
-      return;
-    case 2:
-      MmioWrite16(Address, *static_cast<const UINT16 *>(Value));
-      return;
-    case 4:
-      MmioWrite32(Address, *static_cast<const UINT32 *>(Value));
-      return;
-    default:
-      FatalStop(kFatalMemWriteWidth);
-      return;
-  }
+  ByWidth(Width, kFatalMemWriteWidth, [&](UINTN Bytes) {
+    if (Bytes == 1) MmioWrite8(Address, *static_cast<const UINT8 *>(Value));
+    if (Bytes == 2) MmioWrite16(Address, *static_cast<const UINT16 *>(Value));
+    if (Bytes == 4) MmioWrite32(Address, *static_cast<const UINT32 *>(Value));
+  });
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE
