@@ -35,9 +35,9 @@ typedef struct {
 
 typedef VOID(EFIAPI *EFI_EVENT_NOTIFY)(IN EFI_EVENT Event, IN VOID *Context);
 
-typedef enum { TimerCancel, TimerPeriodic, TimerRelative } EFI_TIMER_DELAY;
+typedef enum : UINT32 { TimerCancel, TimerPeriodic, TimerRelative } EFI_TIMER_DELAY;
 
-typedef enum {
+typedef enum : UINT32 {
   EfiReservedMemoryType,
   EfiLoaderCode,
   EfiLoaderData,
@@ -57,7 +57,7 @@ typedef enum {
   EfiMaxMemoryType
 } EFI_MEMORY_TYPE;
 
-typedef enum { AllocateAnyPages, AllocateMaxAddress, AllocateAddress, MaxAllocateType } EFI_ALLOCATE_TYPE;
+typedef enum : UINT32 { AllocateAnyPages, AllocateMaxAddress, AllocateAddress, MaxAllocateType } EFI_ALLOCATE_TYPE;
 
 #define EFI_PAGE_SIZE 0x1000ULL
 #define EFI_PAGE_SHIFT 12
@@ -79,8 +79,8 @@ static_assert(sizeof(EFI_MEMORY_DESCRIPTOR) == 40, "EFI_MEMORY_DESCRIPTOR is 40 
 #define EFI_MEMORY_WB 0x0000000000000008ULL
 #define EFI_MEMORY_RUNTIME 0x8000000000000000ULL
 
-typedef enum { EFI_NATIVE_INTERFACE } EFI_INTERFACE_TYPE;
-typedef enum { AllHandles, ByRegisterNotify, ByProtocol } EFI_LOCATE_SEARCH_TYPE;
+typedef enum : UINT32 { EFI_NATIVE_INTERFACE } EFI_INTERFACE_TYPE;
+typedef enum : UINT32 { AllHandles, ByRegisterNotify, ByProtocol } EFI_LOCATE_SEARCH_TYPE;
 
 typedef struct {
   EFI_HANDLE AgentHandle;
@@ -95,7 +95,7 @@ typedef struct _EFI_DEVICE_PATH_PROTOCOL {
   UINT8 Length[2];
 } EFI_DEVICE_PATH_PROTOCOL;
 
-typedef enum { EfiResetCold, EfiResetWarm, EfiResetShutdown, EfiResetPlatformSpecific } EFI_RESET_TYPE;
+typedef enum : UINT32 { EfiResetCold, EfiResetWarm, EfiResetShutdown, EfiResetPlatformSpecific } EFI_RESET_TYPE;
 
 #define EFI_VARIABLE_NON_VOLATILE 0x00000001U
 #define EFI_VARIABLE_BOOTSERVICE_ACCESS 0x00000002U
