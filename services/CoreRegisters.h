@@ -1,0 +1,34 @@
+// Register access for the processor services: PCI configuration by segment, the sideband
+// index/data window, the data-fabric registers, the core-complex registers, and the numbering of a
+// topology position as the hardware's APIC ID.
+#ifndef SERVICES_CORE_REGISTERS_H_
+#define SERVICES_CORE_REGISTERS_H_
+
+#include "arch/ImageNamespace.h"
+#include "uefi/Base.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+
+struct PCI_SEGMENT_ENTRY {
+  UINT16 Segment;
+  UINT64 Base;
+  UINT8 StartBus;
+  UINT8 EndBus;
+};
+
+// The segment table, built on first use from the configuration-space base MSR.
+const PCI_SEGMENT_ENTRY *GetPciSegmentTable(UINTN *Count);
+VOID PciSegmentWrite32(UINT64 Address, UINT32 Value);
+VOID PciSegmentRead32(UINT32 Address, UINT32 *Value);
+VOID SidebandRead32(UINT32 SidebandAddress, UINT32 *Value);
+VOID SidebandRead32OnBus(UINT32 HostBridge, UINT32 SidebandAddress, UINT32 *Value);
+UINT32 ReadFabricRegister32(UINT32 Offset);
+// Segment in bits 23:8, bus in bits 7:0; 0xFFFFFFFF when no bridge matches.
+UINT32 FindSidebandHostBridge();
+UINT32 ReadCoreComplexRegister32(UINT32 Offset);
+UINT8 GetThreadsPerCore();
+UINT32 CcxGetApicId(UINTN Socket, UINTN Die, UINTN ComplexDie, UINTN Complex, UINTN Core, UINTN Thread);
+
+}  // namespace CCX_IMAGE_NAMESPACE
+
+#endif  // SERVICES_CORE_REGISTERS_H_
