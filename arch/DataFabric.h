@@ -12,6 +12,11 @@ constexpr uint64_t FabricDevice = 0x18;
 constexpr uint64_t FabricFunction = 0;
 constexpr uint64_t WindowBase = 0x3FB000C0000ULL;
 constexpr uint64_t WindowSize = 0x1000;
+// Register offsets below OffsetLimit are accepted; only their low twelve bits select a register,
+// so offsets 0x1000 apart reach the same one.
+constexpr uint32_t OffsetLimit = 0x2000;
+using WindowOffset = RegisterField<11, 0>;
+static_assert(WindowOffset::Max + 1 == WindowSize, "the offset field spans the window");
 static_assert(WindowBase == PciEcam::AddressOf(PciEcam::Segment0Base, 0, FabricDevice, FabricFunction, 0),
               "the fabric window is the configuration space of the fabric device on bus 0");
 

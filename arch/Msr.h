@@ -15,9 +15,14 @@ struct ApicBase {
   using BaseAddress = RegisterField<51, 12>;
 };
 
-// Fixed-range MTRR covering 0xA0000-0xBFFFF.
+// Fixed-range MTRR covering 0xA0000-0xBFFFF. Each of its eight bytes types one 16 KB range; bits
+// 4 and 3 of a byte route reads and writes of that range to DRAM.
 struct MtrrFix16kA0000 {
   static constexpr uint32_t Number = 0x00000259;
+  using RdDram = RegisterBit<4>;
+  using WrDram = RegisterBit<3>;
+  // RdDram and WrDram in every byte.
+  static constexpr uint64_t DramRoutingAllRanges = 0x1818181818181818ULL;
 };
 
 // SYSCFG: system configuration.
@@ -30,6 +35,9 @@ struct SysCfg {
 // HWCR: hardware configuration.
 struct Hwcr {
   static constexpr uint32_t Number = 0xC0010015;
+  // The two bits locking SMM sets when the platform asks for it.
+  using SmmLock = RegisterBit<0>;
+  using SmmLockHigh = RegisterBit<31>;
 };
 
 // TOP_MEM and TOP_MEM2: the tops of DRAM below and above 4 GB.
@@ -46,6 +54,14 @@ struct MmioCfgBase {
   using Enable = RegisterBit<0>;
   using BusRange = RegisterField<5, 2>;
   using BaseAddress = RegisterField<47, 20>;
+  // The control bits below the base address; the base is the register with these cleared.
+  using Control = RegisterField<19, 0>;
+};
+
+// P-state current limit: PstateMaxVal is the highest P-state number the part defines.
+struct PstateCurLim {
+  static constexpr uint32_t Number = 0xC0010061;
+  using PstateMaxVal = RegisterField<6, 4>;
 };
 
 // P-state status and the first P-state definition register.
@@ -68,6 +84,17 @@ struct PstateDef {
 struct PstateDef0 {
   static constexpr uint32_t Number = PstateDef::FirstNumber;
 };
+// The P-state definition registers there are: P-states 0 to Count - 1.
+constexpr uint32_t PstateDefCount = 8;
+
+// The part's highest core frequency, as a 7-bit count of 50 MHz steps split over two fields:
+// StepsHigh holds its upper six bits and StepsLow its lowest bit.
+struct FrequencyLimit {
+  static constexpr uint32_t Number = 0xC0010292;
+  using StepsHigh = RegisterField<20, 15>;
+  using StepsLow = RegisterBit<30>;
+  static constexpr uint64_t MHzPerStep = 50;
+};
 
 // SMM range registers.
 struct SmmTsegBase {
@@ -77,6 +104,10 @@ struct SmmTsegMask {
   static constexpr uint32_t Number = 0xC0010113;
   using AValid = RegisterBit<0>;
   using TValid = RegisterBit<1>;
+  // Memory types of the ASEG and TSEG ranges.
+  using AMemType = RegisterField<10, 8>;
+  using TMemType = RegisterField<14, 12>;
+  static constexpr uint64_t MemTypeWriteBack = 6;
 };
 
 // Secure nested paging: reverse-map table base and end. Bits 13 to 51 hold the address; the
@@ -96,6 +127,71 @@ struct PpinCtl {
 };
 struct Ppin {
   static constexpr uint32_t Number = 0xC00102F1;
+};
+
+// Extended feature override: the features the processor reports in CPUID 0x80000001. Bit 54
+// makes the topology-extension leaves, among them the cache properties leaf, visible.
+struct CpuidExtFeatures {
+  static constexpr uint32_t Number = 0xC0011005;
+  using TopologyExtensions = RegisterBit<54>;
+};
+
+// CPPC: capabilities, enable, request and status. The ACPI _CPC template names their fields as
+// functional-fixed-hardware registers; the driver itself never accesses them.
+struct CppcCapability1 {
+  static constexpr uint32_t Number = 0xC00102B0;
+  using HighestPerf = RegisterField<31, 24>;
+  using NominalPerf = RegisterField<23, 16>;
+  using LowestNonlinearPerf = RegisterField<15, 8>;
+  using LowestPerf = RegisterField<7, 0>;
+};
+struct CppcEnable {
+  static constexpr uint32_t Number = 0xC00102B1;
+  using Enable = RegisterBit<0>;
+};
+struct CppcCapability2 {
+  static constexpr uint32_t Number = 0xC00102B2;
+  using GuaranteedPerf = RegisterField<15, 8>;
+};
+struct CppcRequest {
+  static constexpr uint32_t Number = 0xC00102B3;
+  using EnergyPerfPreference = RegisterField<31, 24>;
+  using DesiredPerf = RegisterField<23, 16>;
+  using MinPerf = RegisterField<15, 8>;
+  using MaxPerf = RegisterField<7, 0>;
+};
+struct CppcStatus {
+  static constexpr uint32_t Number = 0xC00102B4;
+  using PerfLimited = RegisterField<1, 0>;
+};
+// The reference (maximum frequency) and delivered (actual frequency) performance counters.
+struct Mperf {
+  static constexpr uint32_t Number = 0x000000E7;
+};
+struct Aperf {
+  static constexpr uint32_t Number = 0x000000E8;
+};
+
+// Variable-range MTRRs: pair n is PhysBase at FirstBase + 2n and PhysMask at FirstBase + 2n + 1.
+// A pair matches an address when the address AND the mask equals the base AND the mask.
+struct MtrrPhysBase {
+  static constexpr uint32_t FirstNumber = 0x00000200;
+  using Type = RegisterField<7, 0>;
+  static constexpr uint64_t TypeUncacheable = 0;
+};
+struct MtrrPhysMask {
+  static constexpr uint32_t FirstNumber = 0x00000201;
+  using Valid = RegisterBit<11>;
+};
+// The variable-range MTRR pairs there are.
+constexpr uint32_t VariableMtrrCount = 8;
+constexpr uint32_t VariableMtrrBase(uint32_t Pair) { return MtrrPhysBase::FirstNumber + 2 * Pair; }
+constexpr uint32_t VariableMtrrMask(uint32_t Pair) { return MtrrPhysMask::FirstNumber + 2 * Pair; }
+
+// The processor's name string, eight ASCII bytes per register, least significant byte first.
+struct ProcessorName {
+  static constexpr uint32_t FirstNumber = 0xC0010030;
+  static constexpr uint32_t Count = 6;
 };
 
 }  // namespace Msr

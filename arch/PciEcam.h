@@ -31,6 +31,24 @@ constexpr uint64_t AddressOf(uint64_t SegmentBase, uint64_t Bus, uint64_t Device
   return SegmentBase + OffsetOf(Bus, Device, Function, Register);
 }
 
+// A configuration register named across segments. The 64-bit form carries the segment number in
+// bits 47:32, the 32-bit form in bits 31:28, so that a 32-bit address below 256 MB lies in segment
+// 0. Both carry the register's offset inside its segment's window in bits 27:0.
+struct SegmentAddress {
+  using Segment = RegisterField<47, 32>;
+  using Offset = RegisterField<27, 0>;
+};
+struct SegmentAddress32 {
+  using Segment = RegisterField<31, 28>;
+  using Offset = RegisterField<27, 0>;
+};
+
+// A host bridge named by its segment and bus, as the fabric's host-bridge map gives it.
+struct HostBridgeId {
+  using Segment = RegisterField<23, 8>;
+  using Bus = RegisterField<7, 0>;
+};
+
 // Device 0, function 0 of every host-bridge bus carries a 32-bit index register and a 32-bit
 // data register: the index selects a sideband address, the data register reads or writes it.
 struct HostBridgeSideband {

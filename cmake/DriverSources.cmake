@@ -12,14 +12,43 @@ set(CCX_DRIVER_SOURCES
   driver/CcxRellDxeInit.cpp
   driver/ProcessorFamily.cpp
   driver/Heap.cpp
+  driver/HobList.cpp
   driver/S3SaveLib.cpp
   driver/SnpRmp.cpp
   driver/MpServicesWork.cpp
+  driver/RunOnAps.cpp
   driver/BootEvents.cpp
   driver/ImageDescriptor.cpp
   services/ServiceProtocols.cpp
-  services/SmmAccess.cpp
+  services/AddressInfo.cpp
+  services/SmmAccess2.cpp
+  services/SmmRangeProcedures.cpp
+  services/HcuMailbox.cpp
   options/OptionHooks.cpp
+  options/HookTable.cpp
+  options/OptionHandlers.cpp
+  options/OptionTable.cpp
+  options/NvTableWalk.cpp
+  services/TopologyWalk.cpp
+  services/PstateFrequency.cpp
+  services/PciSegment.cpp
+  services/Sideband.cpp
+  services/FabricRegisters.cpp
+  services/ApicId.cpp
+  services/AcpiServices.cpp
+  services/PcctServices.cpp
+  services/McaServices.cpp
+  services/SmbiosServices.cpp
+  services/SmbiosCoreCount.cpp
+  services/SmbiosCacheInfo.cpp
+  services/SratServices.cpp
+  services/CppcServices.cpp
+  services/CppcTemplate.cpp
+  services/ResourceAffinityEntries.cpp
+  services/ResourceAffinitySharing.cpp
+  services/ResourceAffinityComputeUnits.cpp
+  services/ResourceAffinityCaches.cpp
+  services/ResourceAffinityTlbs.cpp
   debug/DebugOutput.cpp
   debug/DebugBackendList.cpp
   debug/PortCaptureBackend.cpp

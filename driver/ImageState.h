@@ -9,6 +9,9 @@
 #include "interfaces/FabricNumaServices.h"
 #include "interfaces/FabricSystemServices.h"
 #include "interfaces/FabricTopologyServices.h"
+#include "services/CoreRegisters.h"
+#include "interfaces/HeapProtocol.h"
+#include "services/SmmAccess2.h"
 #include "uefi/MpServices.h"
 #include "uefi/Pcd.h"
 #include "uefi/SystemTable.h"
@@ -83,12 +86,43 @@ struct S3_LIBRARY_STATE {
   EFI_EVENT CloseTableEvent = nullptr;
 };
 
+// The shared heap: this driver's own published record (its list head changes as buffers are
+// added) and the list in use, which is either that record's or the one another driver published.
+struct HEAP_STATE {
+  QORVEX_HEAP_PROTOCOL Protocol = {QORVEX_HEAP_PROTOCOL_REVISION, {nullptr, nullptr}};
+  LIST_ENTRY *BufferList = nullptr;
+};
+
+// SMRAM access: the installed protocol record, whose lock and open states change, and the copy of
+// the SMRAM map with the region states.
+struct SMM_ACCESS_STATE {
+  EFI_SMM_ACCESS2_PROTOCOL Protocol = {CcxSmmOpen2, CcxSmmClose2, CcxSmmLock2, CcxSmmGetCapabilities2, FALSE, FALSE};
+  EFI_SMRAM_DESCRIPTOR *SmramMap = nullptr;
+  UINT64 RegionCount = 0;
+  EFI_MP_SERVICES_PROTOCOL *MpServices = nullptr;
+  BOOLEAN LockSetsHwcr = FALSE;
+  EFI_HANDLE Handle = nullptr;
+};
+
+// The PCI segment table of the register-access path: built on first use from the processor's
+// configuration-space base register, and only read after that.
+struct PCI_SEGMENT_STATE {
+  PCI_SEGMENT_ENTRY Table[kPciSegmentTableSize] = {
+      {0, 0, 0, 255}, {1, 0, 0, 255}, {2, 0, 0, 255}, {3, 0, 0, 255},
+      {4, 0, 0, 255}, {5, 0, 0, 255}, {6, 0, 0, 255}, {7, 0, 0, 255},
+  };
+  UINTN Count = 0;
+};
+
 struct CCX_IMAGE_STATE {
   LIBRARY_STATE Library;
   INIT_STATE Init;
   BOOT_EVENT_STATE BootEvents;
   MP_WORK_STATE MpWork;
   S3_LIBRARY_STATE S3;
+  PCI_SEGMENT_STATE PciSegments;
+  HEAP_STATE Heap;
+  SMM_ACCESS_STATE SmmAccess;
 };
 
 extern CCX_IMAGE_STATE gImage;

@@ -16,14 +16,24 @@ struct PCI_SEGMENT_ENTRY {
   UINT8 EndBus;
 };
 
+// The most segments the table describes.
+constexpr UINTN kPciSegmentTableSize = 8;
+// What a configuration read returns when no register answers it.
+constexpr UINT32 kPciNoDevice = 0xFFFFFFFF;
+// FindSidebandHostBridge's answer when the fabric names no bridge.
+constexpr UINT32 kNoSidebandHostBridge = 0xFFFFFFFF;
+
 // The segment table, built on first use from the configuration-space base MSR.
 const PCI_SEGMENT_ENTRY *GetPciSegmentTable(UINTN *Count);
+// Whether the table has a window for the segment. Accesses to any other segment are not made:
+// writes are dropped and reads give kPciNoDevice.
+BOOLEAN PciSegmentPresent(UINT64 Segment);
 VOID PciSegmentWrite32(UINT64 Address, UINT32 Value);
 VOID PciSegmentRead32(UINT32 Address, UINT32 *Value);
 VOID SidebandRead32(UINT32 SidebandAddress, UINT32 *Value);
 VOID SidebandRead32OnBus(UINT32 HostBridge, UINT32 SidebandAddress, UINT32 *Value);
 UINT32 ReadFabricRegister32(UINT32 Offset);
-// Segment in bits 23:8, bus in bits 7:0; 0xFFFFFFFF when no bridge matches.
+// Segment in bits 23:8, bus in bits 7:0; kNoSidebandHostBridge when no bridge matches.
 UINT32 FindSidebandHostBridge();
 UINT32 ReadCoreComplexRegister32(UINT32 Offset);
 UINT8 GetThreadsPerCore();

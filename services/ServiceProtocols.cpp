@@ -10,17 +10,17 @@
 #include "interfaces/CcxSmbiosServices.h"
 #include "interfaces/CcxSratServices.h"
 #include "interfaces/QorvexGuids.h"
+#include "services/AcpiServices.h"
+#include "services/McaServices.h"
+#include "services/PcctServices.h"
+#include "services/SmbiosServices.h"
+#include "services/CppcServices.h"
+#include "services/ResourceAffinityServices.h"
+#include "services/SratServices.h"
 
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-const QORVEX_CCX_ACPI_SERVICES_PROTOCOL gCcxAcpiServicesProtocol = {};
-const QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PROTOCOL gCcxResourceAffinityServicesProtocol = {};
-const QORVEX_CCX_SRAT_SERVICES_PROTOCOL gCcxSratServicesProtocol = {};
-const QORVEX_CCX_PCCT_SERVICES_PROTOCOL gCcxPcctServicesProtocol = {};
-const QORVEX_CCX_CPPC_SERVICES_PROTOCOL gCcxCppcServicesProtocol = {};
-const QORVEX_CCX_MCA_SERVICES_PROTOCOL gCcxMcaServicesProtocol = {};
-const QORVEX_CCX_SMBIOS_SERVICES_PROTOCOL gCcxSmbiosServicesProtocol = {};
 
 }  // namespace
 

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <sstream>
+
+#include "interfaces/HeapProtocol.h"
 
 namespace ccxsim {
 namespace {
@@ -78,6 +81,176 @@ void PrintChannel(std::ostream &Out, const std::string &Title, const std::string
     while (!Line.empty() && Line.back() == '\r') Line.pop_back();
     Out << "    | " << Line << "\n";
   }
+}
+
+// The hooks the option service received, in the order it received them.
+void PrintOptionHooks(std::ostream &Out, const std::vector<sim::OptionHookCall> &Calls) {
+  Out << "\noption hooks received (" << Calls.size() << "):\n";
+  if (Calls.empty()) Out << "  none\n";
+  for (const sim::OptionHookCall &Call : Calls) {
+    Out << "  " << Hex(Call.HookId, 8) << "  " << sim::OptionRequestName(Call.Request) << " -> "
+        << StatusName(Call.Status) << "\n";
+  }
+}
+
+// The SMM core's phase: each call with its status and the protocol's states after it, the SMRAM
+// map after the lock, the SMM range registers of every processor, and the coprocessor mutex.
+void PrintSmram(std::ostream &Out, const sim::BootRecord &Boot) {
+  Out << "\nSMRAM (the SMM core's phase before ready-to-boot):\n";
+  if (!Boot.SmmCore.Found) {
+    Out << "  EFI_SMM_ACCESS2_PROTOCOL was not installed\n";
+  } else {
+    for (const sim::SmmCoreCall &Call : Boot.SmmCore.Calls) {
+      Out << "  " << Call.Operation << " -> " << StatusName(Call.Status) << "  (" << (Call.OpenState ? "open" : "closed")
+          << (Call.LockState ? ", locked" : ", unlocked") << ")\n";
+    }
+    Out << "  map after the lock:\n";
+    if (Boot.SmmCore.Map.empty()) Out << "    (not reported)\n";
+    for (const sim::SmramMapEntry &Region : Boot.SmmCore.Map) {
+      Out << "    " << Hex(Region.PhysicalStart, 8) << "-" << Hex(Region.PhysicalStart + Region.PhysicalSize - 1, 8)
+          << "  " << sim::RegionStateNames(Region.RegionState) << "\n";
+    }
+  }
+  Out << "  SMM range MSRs (TSEG base 0xC0010112, TSEG mask 0xC0010113, A0000 MTRR 0x259, HWCR 0xC0010015):\n";
+  for (const sim::SmmRangeMsrGroup &Group : Boot.SmmRangeMsrs) {
+    Out << "    " << Hex(Group.TsegBase, 16) << " " << Hex(Group.TsegMask, 16) << " " << Hex(Group.AsegMtrr, 16) << " "
+        << Hex(Group.Hwcr, 16) << "  on " << Processors(Group.Processors, Boot.ProcessorCount) << "\n";
+  }
+  const sim::CoprocessorMutexRecord &Mutex = Boot.CoprocessorMutex;
+  Out << "  coprocessor mutex: ";
+  if (!Mutex.Present) {
+    Out << "no coprocessor\n";
+    return;
+  }
+  Out << Mutex.Statistics.X86Requests << " x86 acquisitions (" << Mutex.Statistics.X86Releases << " released), "
+      << Mutex.Statistics.CoprocessorAcquisitions << " by the coprocessor"
+      << (Mutex.Contends ? " on its own thread" : "") << ", " << Mutex.Statistics.PollsWhileHeld
+      << " x86 polls while the coprocessor held it, " << Mutex.Statistics.ExclusionViolations
+      << " times both inside\n";
+}
+
+std::string MemoryTypeName(const std::optional<uint32_t> &Type) {
+  if (!Type) return "outside DRAM";
+  switch (*Type) {
+    case EfiBootServicesData: return "boot-services data";
+    case EfiRuntimeServicesData: return "runtime-services data";
+    default: return "memory type " + std::to_string(*Type);
+  }
+}
+
+void PrintHeapBuffers(std::ostream &Out, const sim::HeapSnapshot &Heap) {
+  Out << "\nheap buffers (" << Heap.Buffers.size() << "):\n";
+  if (!Heap.Published) Out << "  (no QORVEX_HEAP_PROTOCOL)\n";
+  for (const sim::HeapBufferView &Buffer : Heap.Buffers) {
+    Out << "  " << Hex(Buffer.Handle, 8) << "  " << Buffer.Size << (Buffer.Size == 1 ? " byte" : " bytes")
+        << ", persistence " << unsigned(Buffer.Persistence) << ", " << MemoryTypeName(Buffer.MemoryType);
+    if (Buffer.Signature != HEAP_SIGNATURE || Buffer.Valid != HEAP_BUFFER_VALID) Out << ", not a valid record";
+    if (!Buffer.FirstBytes.empty()) {
+      Out << ": " << Bytes(Buffer.FirstBytes) << (Buffer.FirstBytes.size() < Buffer.Size ? " ..." : "");
+    }
+    Out << "\n";
+  }
+  if (!Heap.Problem.empty()) Out << "  the walk stopped: " << Heap.Problem << "\n";
+}
+
+nlohmann::json SmmJson(const sim::BootRecord &Boot) {
+  nlohmann::json Json;
+  Json["found"] = Boot.SmmCore.Found;
+  Json["calls"] = nlohmann::json::array();
+  for (const sim::SmmCoreCall &Call : Boot.SmmCore.Calls) {
+    Json["calls"].push_back({{"operation", Call.Operation},
+                             {"status", StatusName(Call.Status)},
+                             {"open", Call.OpenState},
+                             {"locked", Call.LockState}});
+  }
+  Json["map"] = nlohmann::json::array();
+  for (const sim::SmramMapEntry &Region : Boot.SmmCore.Map) {
+    Json["map"].push_back({{"base", Hex(Region.PhysicalStart)},
+                           {"size", Hex(Region.PhysicalSize)},
+                           {"state", sim::RegionStateNames(Region.RegionState)}});
+  }
+  Json["range_msrs"] = nlohmann::json::array();
+  for (const sim::SmmRangeMsrGroup &Group : Boot.SmmRangeMsrs) {
+    Json["range_msrs"].push_back({{"tseg_base", Hex(Group.TsegBase, 16)},
+                                  {"tseg_mask", Hex(Group.TsegMask, 16)},
+                                  {"aseg_mtrr", Hex(Group.AsegMtrr, 16)},
+                                  {"hwcr", Hex(Group.Hwcr, 16)},
+                                  {"processors", Group.Processors}});
+  }
+  const sim::CoprocessorMutexRecord &Mutex = Boot.CoprocessorMutex;
+  Json["coprocessor_mutex"] = {{"present", Mutex.Present},
+                               {"contends", Mutex.Contends},
+                               {"x86_acquisitions", Mutex.Statistics.X86Requests},
+                               {"x86_releases", Mutex.Statistics.X86Releases},
+                               {"coprocessor_acquisitions", Mutex.Statistics.CoprocessorAcquisitions},
+                               {"x86_polls_while_held", Mutex.Statistics.PollsWhileHeld},
+                               {"overlaps", Mutex.Statistics.ExclusionViolations}};
+  return Json;
+}
+
+nlohmann::json HeapJson(const sim::HeapSnapshot &Heap) {
+  nlohmann::json Json;
+  Json["published"] = Heap.Published;
+  Json["buffers"] = nlohmann::json::array();
+  for (const sim::HeapBufferView &Buffer : Heap.Buffers) {
+    Json["buffers"].push_back({{"handle", Hex(Buffer.Handle, 8)},
+                               {"size", Buffer.Size},
+                               {"persistence", Buffer.Persistence},
+                               {"memory", MemoryTypeName(Buffer.MemoryType)},
+                               {"first_bytes", Bytes(Buffer.FirstBytes)}});
+  }
+  Json["problem"] = Heap.Problem;
+  return Json;
+}
+
+// The reverse-map table and the SNP registers of every processor, the software SMIs with the
+// phase each came in, and the overclocking completions.
+void PrintSnpAndBootEvents(std::ostream &Out, const sim::BootRecord &Boot) {
+  const sim::SnpSnapshot &Snp = Boot.Snp;
+  Out << "\nsecure nested paging:\n";
+  if (Snp.TableFirst == 0) {
+    Out << "  no reverse-map table\n";
+  } else {
+    Out << "  reverse-map table " << Hex(Snp.TableFirst, 8) << "-" << Hex(Snp.TableLast, 8) << " ("
+        << Hex(Snp.TableLast - Snp.TableFirst + 1) << " bytes), "
+        << (Snp.TableReserved ? "reserved memory" : "NOT all in reserved memory") << "\n";
+  }
+  Out << "  BSP: RMP base " << Hex(Snp.RmpBaseMsr, 16) << ", RMP end " << Hex(Snp.RmpEndMsr, 16) << ", SYSCFG "
+      << Hex(Snp.SysCfg, 16) << "\n";
+  Out << "  the same three values on " << Processors(Snp.Agreeing, Boot.ProcessorCount);
+  if (Snp.Agreeing.size() != Boot.ProcessorCount) {
+    Out << " (" << Boot.ProcessorCount - Snp.Agreeing.size() << " processors differ)";
+  }
+  Out << "\n";
+
+  Out << "\nsoftware SMIs (" << Boot.Smis.size() << "):\n";
+  if (Boot.Smis.empty()) Out << "  none\n";
+  for (const sim::SoftwareSmi &Smi : Boot.Smis) {
+    Out << "  command " << Hex(Smi.Command, 2);
+    if (Smi.HasData) Out << ", data " << Hex(Smi.Data, 2);
+    Out << " during " << (Smi.Phase.empty() ? std::string("(no phase)") : Smi.Phase) << "\n";
+  }
+  Out << "\noverclocking completions (gQorvexCcxOcCompleteProtocolGuid installed): " << Boot.OcCompletions << "\n";
+}
+
+nlohmann::json SnpAndBootEventsJson(const sim::BootRecord &Boot) {
+  nlohmann::json Json;
+  const sim::SnpSnapshot &Snp = Boot.Snp;
+  Json["snp"] = {{"rmp_base_msr", Hex(Snp.RmpBaseMsr, 16)},
+                 {"rmp_end_msr", Hex(Snp.RmpEndMsr, 16)},
+                 {"syscfg", Hex(Snp.SysCfg, 16)},
+                 {"agreeing_processors", Snp.Agreeing},
+                 {"table_first", Hex(Snp.TableFirst)},
+                 {"table_last", Hex(Snp.TableLast)},
+                 {"table_reserved", Snp.TableReserved}};
+  Json["smis"] = nlohmann::json::array();
+  for (const sim::SoftwareSmi &Smi : Boot.Smis) {
+    Json["smis"].push_back({{"command", Hex(Smi.Command, 2)},
+                            {"data", Smi.HasData ? nlohmann::json(Hex(Smi.Data, 2)) : nlohmann::json(nullptr)},
+                            {"phase", Smi.Phase}});
+  }
+  Json["oc_completions"] = Boot.OcCompletions;
+  return Json;
 }
 
 }  // namespace
@@ -172,6 +345,12 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
   if (Boot.Variables.empty()) Out << "  none\n";
   for (const auto &[Name, Data] : Boot.Variables) Out << "  " << Name << ": " << Bytes(Data) << "\n";
 
+  PrintOptionHooks(Out, Boot.OptionHooks);
+  PrintSnpAndBootEvents(Out, Boot);
+
+  PrintSmram(Out, Boot);
+  PrintHeapBuffers(Out, Boot.Heap);
+
   Out << "\ndebug output:\n";
   if (Boot.Uart3F8.empty() && Boot.Legacy2F8.empty() && Boot.PortCaptureMessages.empty()) {
     Out << "  (nothing: the delivered driver is built without debug output; boot with --debug-output)\n";
@@ -230,6 +409,15 @@ nlohmann::json BootJson(const sim::BootRecord &Boot) {
                           {"legacy_serial_2f8", Boot.Legacy2F8},
                           {"port_capture_messages", Boot.PortCaptureMessages}};
   Json["halt_windows"] = Boot.HaltWindows;
+  Json["option_hooks"] = nlohmann::json::array();
+  for (const sim::OptionHookCall &Call : Boot.OptionHooks) {
+    Json["option_hooks"].push_back({{"hook", Hex(Call.HookId, 8)},
+                                    {"request", sim::OptionRequestName(Call.Request)},
+                                    {"status", StatusName(Call.Status)}});
+  }
+  Json["smram"] = SmmJson(Boot);
+  Json["heap"] = HeapJson(Boot.Heap);
+  Json.update(SnpAndBootEventsJson(Boot));
   Json["simulator_notes"] = Boot.Notes;
   return Json;
 }

@@ -1,10 +1,11 @@
 // ccxsim: boots the core-complex driver on a simulated machine and reports what happened.
 //
-//   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output]
+//   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,17 +13,24 @@
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootRunner.h"
+#include "tools/AcpiReport.h"
+#include "tools/AffinityTablesReport.h"
+#include "tools/PlatformTablesReport.h"
 #include "tools/Report.h"
 
 namespace {
 
 const char *kUsage =
-    "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output]\n"
+    "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
-    "  --out DIR         also write the report as DIR/report.json\n"
-    "  --debug-output    boot the driver built with debug output, so its messages reach the serial port\n";
+    "  --out DIR         also write the report as DIR/report.json, and the tables the consumers built:\n"
+    "                    DIR/acpi/PCCT.dat, DIR/acpi/HEST.dat, DIR/smbios.bin,\n"
+    "                    DIR/acpi/SRAT.dat, DIR/acpi/QRAT.dat, DIR/acpi/SSDT-CPC.dsl (and .aml with iasl)\n"
+    "  --debug-output    boot the driver built with debug output, so its messages reach the serial port\n"
+    "  --peer-driver     run a second driver's library start-up before the driver, so that the driver joins\n"
+    "                    the shared heap that driver publishes\n";
 
 struct Arguments {
   std::string MachineFile;
@@ -30,6 +38,7 @@ struct Arguments {
   std::string VarStore;
   std::string OutDir;
   bool DebugOutput = false;
+  bool PeerDriver = false;
 };
 
 [[noreturn]] void UsageError(const std::string &What) {
@@ -65,6 +74,8 @@ Arguments Parse(int argc, char **argv) {
       Result.OutDir = Value();
     } else if (Option == "--debug-output") {
       Result.DebugOutput = true;
+    } else if (Option == "--peer-driver") {
+      Result.PeerDriver = true;
     } else {
       UsageError("unknown option \"" + Option + "\"");
     }
@@ -113,14 +124,45 @@ int main(int argc, char **argv) {
   Report["machine"] = {{"name", Machine.Name}, {"source", Machine.Source}, {"processors", Machine.Shape.Walk().size()}};
   Report["image"] = Image.Name;
   bool AllEnded = true;
+  bool AllAgree = true;
   for (uint64_t Boot = 1; Boot <= Args.Boots; Boot++) {
     sim::BootOptions Options;
     Options.VariableFile = VarStore;
+    if (Args.PeerDriver) Options.PeerBefore = &CcxPeerImageDescriptor;
+    // The builder of the processors' ACPI objects calls the driver's services once the boot is done.
+    std::optional<sim::AcpiProcessorReport> Acpi;
+    // The PCCT, HEST and SMBIOS builders do the same.
+    std::optional<ccxsim::PlatformTables> Tables;
+    // And the builders of the SRAT, the resource affinity table and the _CPC SSDT.
+    std::optional<ccxsim::AffinityTables> Affinity;
+    Options.AfterBoot = [&Acpi, &Tables, &Affinity](sim::Platform &Platform) {
+      Acpi = sim::BuildAcpiProcessorObjects(Platform);
+      Tables = ccxsim::BuildPlatformTables(Platform);
+      Affinity = ccxsim::BuildAffinityTables(Platform);
+    };
     try {
-      const sim::BootRecord Record = sim::RunBoot(Machine, Image, Options);
+      // A machine may differ from boot to boot of the run (down-cored first, then back to auto).
+      const sim::BootRecord Record = sim::RunBoot(sim::MachineForBoot(Machine, Boot), Image, Options);
       ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
       Report["boots"].push_back(ccxsim::BootJson(Record));
+      ccxsim::PrintAcpiProcessors(std::cout, Acpi);
+      Report["boots"].back()["acpi_processor_objects"] = ccxsim::AcpiProcessorsJson(Acpi);
+      AllAgree = AllAgree && !ccxsim::AcpiProcessorsDisagree(Acpi);
+      ccxsim::PrintPlatformTables(std::cout, Tables);
+      Report["boots"].back()["platform_tables"] = ccxsim::PlatformTablesJson(Tables);
+      ccxsim::PrintAffinityTables(std::cout, Affinity);
+      Report["boots"].back()["affinity_tables"] = ccxsim::AffinityTablesJson(Affinity);
+      AllAgree = AllAgree && !ccxsim::AffinityTablesDisagree(Affinity);
       if (!Args.OutDir.empty()) WriteRawChannels(Args.OutDir, Boot, Record);
+      if (!Args.OutDir.empty() && Affinity && !ccxsim::WriteAffinityTables(Args.OutDir, *Affinity, std::cout)) {
+        std::cerr << "ccxsim: cannot write the affinity tables under " << Args.OutDir << "\n";
+        return 2;
+      }
+      // Each boot's tables replace the previous boot's: the files show the last boot.
+      if (!Args.OutDir.empty() && Tables && !ccxsim::WritePlatformTables(Args.OutDir, *Tables)) {
+        std::cerr << "ccxsim: cannot write the platform tables under " << Args.OutDir << "\n";
+        return 2;
+      }
       AllEnded = AllEnded && ccxsim::RanToItsEnd(Record);
     } catch (const std::exception &Error) {
       std::cerr << "ccxsim: boot " << Boot << " could not run: " << Error.what() << "\n";
@@ -142,5 +184,6 @@ int main(int argc, char **argv) {
     std::cout << "\nreport written to " << Path.string() << "\n";
   }
   std::cout << "\n" << (AllEnded ? "every boot ran to its end" : "a boot did not run to its end") << "\n";
-  return AllEnded ? 0 : 1;
+  if (!AllAgree) std::cout << "the driver's ACPI processor data or tables differ from the machine\n";
+  return AllEnded && AllAgree ? 0 : 1;
 }

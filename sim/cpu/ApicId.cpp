@@ -65,16 +65,29 @@ uint32_t ApicIdOf(const ApicIdMaxima &Maxima, const TopologyPosition &Position) 
          Position.Complex << Layout.ComplexShift | Position.Core << Layout.CoreShift | Position.Thread;
 }
 
-ApicIdMaxima MaximaOf(const Topology &Machine, bool CoreFieldPadding) {
+ApicIdMaxima MaximaOf(const Topology &Machine, bool CoreFieldPadding, bool FoldedComplexes) {
   Machine.Validate();
   ApicIdMaxima Maxima;
   Maxima.SocketMax = Machine.MaxCount(TopologyLevel::Socket) - 1;
   Maxima.ComplexDieMax = Machine.MaxCount(TopologyLevel::ComplexDie) - 1;
   Maxima.ComplexMax = Machine.MaxCount(TopologyLevel::Complex) - 1;
+  if (FoldedComplexes) {
+    Maxima.ComplexDieMax = 2 * Machine.MaxCount(TopologyLevel::ComplexDie) - 1;
+    Maxima.ComplexMax = 0;
+  }
   Maxima.CoreMax = Machine.MaxCount(TopologyLevel::Core) - 1;
   Maxima.CoreFieldPadding = CoreFieldPadding;
   Maxima.ThreadsPerCore = Machine.MaxCount(TopologyLevel::Thread);
   return Maxima;
+}
+
+TopologyPosition FoldedPosition(const TopologyPosition &Position, uint32_t ComplexDies) {
+  TopologyPosition Folded = Position;
+  if (Position.Complex == 1) {
+    Folded.Complex = 0;
+    Folded.ComplexDie = Position.ComplexDie + ComplexDies;
+  }
+  return Folded;
 }
 
 uint32_t CoreTopologyRegisterValue(const ApicIdMaxima &Maxima) {

@@ -46,8 +46,14 @@ ApicIdLayout LayoutOf(const ApicIdMaxima &Maxima);
 uint32_t ApicIdOf(const ApicIdMaxima &Maxima, const TopologyPosition &Position);
 
 // The maxima of a machine: one less than the largest count of each level, and the largest
-// thread count of any core.
-ApicIdMaxima MaximaOf(const Topology &Machine, bool CoreFieldPadding);
+// thread count of any core. A machine with folded complexes reports twice its complex dies, each
+// with one complex (see FoldedPosition).
+ApicIdMaxima MaximaOf(const Topology &Machine, bool CoreFieldPadding, bool FoldedComplexes = false);
+
+// Where a machine whose complex dies hold two complexes each, presented folded, numbers a thread:
+// complex 1 of complex die d counts as complex 0 of complex die d + ComplexDies, ComplexDies being
+// the most complex dies any die of the machine has. Complex 0 keeps its place.
+TopologyPosition FoldedPosition(const TopologyPosition &Position, uint32_t ComplexDies);
 
 // The core topology register holding Maxima, and back. The register does not carry the thread
 // count, which the processor reports through CPUID.

@@ -27,7 +27,7 @@ void RequireKnownProcessors(const Overrides &ByProcessor, size_t Count, const ch
 }  // namespace
 
 ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Config)
-    : Machine_(Machine), Maxima_(MaximaOf(Machine, Config.CoreFieldPadding)) {
+    : Machine_(Machine), Maxima_(MaximaOf(Machine, Config.CoreFieldPadding, Config.FoldedComplexes)) {
   const std::vector<TopologyPosition> Positions = Machine_.Walk();
   RequireKnownProcessors(Config.MsrResetOverrides, Positions.size(), "MSR reset values");
   RequireKnownProcessors(Config.CpuidOverrides, Positions.size(), "CPUID answers");
@@ -40,7 +40,9 @@ ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Confi
     ProcessorIdentity Identity;
     Identity.Index = Index;
     Identity.Position = Positions[Index];
-    Identity.ApicId = ApicIdOf(Maxima_, Positions[Index]);
+    const uint32_t ComplexDies = Machine_.MaxCount(TopologyLevel::ComplexDie);
+    Identity.ApicId =
+        ApicIdOf(Maxima_, Config.FoldedComplexes ? FoldedPosition(Positions[Index], ComplexDies) : Positions[Index]);
     Identity.CoreId = Identity.ApicId >> Layout.CoreShift;
     Identity.ThreadsPerCore = Maxima_.ThreadsPerCore;
 

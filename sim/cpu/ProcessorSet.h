@@ -21,6 +21,8 @@ namespace sim {
 // values in which single processors differ.
 struct ProcessorConfig {
   bool CoreFieldPadding = false;
+  // The processors present the second complex of every complex die folded (see FoldedPosition).
+  bool FoldedComplexes = false;
   std::map<uint32_t, uint64_t> MsrResetValues;
   std::map<size_t, std::map<uint32_t, uint64_t>> MsrResetOverrides;
   CpuidTable Cpuid;

@@ -29,6 +29,8 @@ HcuCoprocessor::HcuCoprocessor(const HcuConfig &Config)
                [this](uint64_t Value) { LockPeer_.WriteTurn(static_cast<uint32_t>(Value)); }});
 }
 
+HcuCoprocessor::~HcuCoprocessor() { StopContender(); }
+
 std::vector<AddressRange> HcuCoprocessor::Ranges() const { return {{Config_.MmioBase, Hcu::MmioBlockSize}}; }
 
 uint32_t HcuCoprocessor::BaseRegisterAddress() const {
@@ -67,9 +69,25 @@ void HcuCoprocessor::Set(uint32_t Offset, uint32_t Value) {
 }
 
 void HcuCoprocessor::SetLockPlan(CoprocessorLockPlan Plan, uint32_t HoldPolls) {
+  if (Contender_) {
+    throw std::logic_error("the Hcu lock plan can't change while the contending thread plays its side");
+  }
   std::lock_guard<std::mutex> Guard(Lock());
   LockPeer_.SetPlan(Plan, HoldPolls);
+  Plan_ = Plan;
 }
+
+void HcuCoprocessor::StartContender(uint32_t HoldPolls) {
+  if (Contender_) {
+    return;
+  }
+  if (Plan_ != CoprocessorLockPlan::NeverWants) {
+    throw std::logic_error("the Hcu contending thread can't share the coprocessor's side with a lock plan");
+  }
+  Contender_ = std::make_unique<HcuContender>(*this, HoldPolls);
+}
+
+void HcuCoprocessor::StopContender() { Contender_.reset(); }
 
 void HcuCoprocessor::RequestLockNow() {
   std::lock_guard<std::mutex> Guard(Lock());
@@ -87,11 +105,14 @@ HcuMutexStatistics HcuCoprocessor::LockStatistics() const {
 }
 
 uint64_t HcuCoprocessor::OnRead(uint64_t Address, unsigned Width) {
-  return Bank_.Read(Address - Config_.MmioBase, Width);
+  const uint64_t Value = Bank_.Read(Address - Config_.MmioBase, Width);
+  Activity_.notify_all();
+  return Value;
 }
 
 void HcuCoprocessor::OnWrite(uint64_t Address, unsigned Width, uint64_t Value) {
   Bank_.Write(Address - Config_.MmioBase, Width, Value);
+  Activity_.notify_all();
 }
 
 }  // namespace sim

@@ -4,12 +4,15 @@
 #ifndef SIM_DEVICES_HCU_COPROCESSOR_H_
 #define SIM_DEVICES_HCU_COPROCESSOR_H_
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "arch/Hcu.h"
 #include "sim/devices/ByteStore.h"
 #include "sim/devices/Device.h"
+#include "sim/devices/HcuContender.h"
 #include "sim/devices/HcuMutexPeer.h"
 #include "sim/devices/RegisterBank.h"
 
@@ -33,6 +36,7 @@ class HcuCoprocessor : public Device {
   // Throws std::invalid_argument for a base that is not 1 MB aligned or not below 4 GB, low bits
   // that reach into the base, or a mailbox whose mutex registers lie outside the block.
   explicit HcuCoprocessor(const HcuConfig &Config);
+  ~HcuCoprocessor() override;
 
   std::vector<AddressRange> Ranges() const override;
   const HcuConfig &Config() const { return Config_; }
@@ -53,6 +57,14 @@ class HcuCoprocessor : public Device {
   bool CoprocessorHoldsLock() const;
   HcuMutexStatistics LockStatistics() const;
 
+  // Plays the coprocessor's side of the mutex on a thread of its own that really contends with
+  // the x86 side (see HcuContender), holding the lock each time until the x86 side has polled
+  // HoldPolls times. Returns once that thread is inside. Throws std::logic_error while a lock plan
+  // other than NeverWants is set; a plan can't be set while the thread runs.
+  void StartContender(uint32_t HoldPolls);
+  void StopContender();
+  bool ContenderRunning() const { return Contender_ != nullptr; }
+
  protected:
   uint64_t OnRead(uint64_t Address, unsigned Width) override;
   void OnWrite(uint64_t Address, unsigned Width, uint64_t Value) override;
@@ -60,10 +72,17 @@ class HcuCoprocessor : public Device {
  private:
   void CheckOffset(uint32_t Offset) const;
 
+  friend class HcuContender;
+
   HcuConfig Config_;
   ByteStore Store_;
   RegisterBank Bank_;
   HcuMutexPeer LockPeer_;
+  CoprocessorLockPlan Plan_ = CoprocessorLockPlan::NeverWants;
+  // Woken by every x86 access of the block; the contending thread sleeps on it.
+  std::condition_variable Activity_;
+  // Last, so that its thread ends before the state it works on goes.
+  std::unique_ptr<HcuContender> Contender_;
 };
 
 }  // namespace sim

@@ -44,21 +44,56 @@ void HcuMutexPeer::Poll() {
   }
 }
 
+void HcuMutexPeer::ThreadPoll() {
+  if (ThreadInside_) {
+    ++Statistics_.PollsWhileHeld;
+    ++ThreadPolls_;
+  }
+}
+
+void HcuMutexPeer::CheckRelease() {
+  const uint64_t Now = Clock_ + 1;
+  bool Overlap = State_ == State::Holding;
+  // The thread overlapped if it is inside now or left after the x86 side's time inside began.
+  if (ThreadInside_ || ThreadLeftAt_ > X86LastAccess_) {
+    Overlap = true;
+    if (Statistics_.Overlaps.size() < HcuMutexStatistics::kOverlapsKept) {
+      Statistics_.Overlaps.push_back({X86LastAccess_, Now, ThreadEnteredAt_, ThreadInside_ ? Now : ThreadLeftAt_});
+    }
+  }
+  if (Overlap) {
+    ++Statistics_.ExclusionViolations;
+  }
+}
+
+uint32_t HcuMutexPeer::ReadX86Flag() {
+  X86Tick();
+  return X86Flag_;
+}
+
 uint32_t HcuMutexPeer::ReadCoprocessorFlag() {
+  X86Tick();
   uint32_t Value = CoprocessorFlag_;
   Poll();
+  ThreadPoll();
   return Value;
 }
 
 uint32_t HcuMutexPeer::ReadTurn() {
+  X86Tick();
   uint32_t Value = Turn_;
   Poll();
+  ThreadPoll();
   return Value;
 }
 
 void HcuMutexPeer::WriteX86Flag(uint32_t Value) {
   bool Was = X86Flag_ != 0;
   bool Now = Value != 0;
+  if (Was && !Now) {
+    CheckRelease();
+  }
+  X86Tick();
   if (!Was && Now) {
     ++Statistics_.X86Requests;
     if (Plan_ == CoprocessorLockPlan::HoldsBeforeX86 && State_ == State::Idle) {
@@ -68,9 +103,6 @@ void HcuMutexPeer::WriteX86Flag(uint32_t Value) {
   }
   if (Was && !Now) {
     ++Statistics_.X86Releases;
-    if (State_ == State::Holding) {
-      ++Statistics_.ExclusionViolations;
-    }
   }
   X86Flag_ = Value;
   if (!Was && Now && Plan_ == CoprocessorLockPlan::RequestsAfterX86Flag) {
@@ -80,6 +112,7 @@ void HcuMutexPeer::WriteX86Flag(uint32_t Value) {
 }
 
 void HcuMutexPeer::WriteTurn(uint32_t Value) {
+  X86Tick();
   Turn_ = Value;
   if (Plan_ == CoprocessorLockPlan::RequestsAfterX86Turn) {
     Request();
@@ -87,5 +120,26 @@ void HcuMutexPeer::WriteTurn(uint32_t Value) {
   Advance();
 }
 
-}  // namespace sim
+void HcuMutexPeer::ThreadRequest() {
+  CoprocessorFlag_ = 1;
+  Turn_ = Hcu::Mutex::TurnX86;
+}
 
+bool HcuMutexPeer::ThreadMayEnter() const { return !(X86Flag_ != 0 && Turn_ == Hcu::Mutex::TurnX86); }
+
+void HcuMutexPeer::ThreadEnter() {
+  ThreadInside_ = true;
+  ThreadEnteredAt_ = ++Clock_;
+  ThreadPolls_ = 0;
+  ++Statistics_.CoprocessorAcquisitions;
+}
+
+void HcuMutexPeer::ThreadLeave() {
+  if (ThreadInside_) {
+    ThreadInside_ = false;
+    ThreadLeftAt_ = ++Clock_;
+  }
+  CoprocessorFlag_ = 0;
+}
+
+}  // namespace sim

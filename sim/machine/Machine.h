@@ -37,6 +37,94 @@ struct InjectedFault {
   uint64_t Status = 0;
 };
 
+// One setup option the option service serves: its number, the size of its value in bytes (1, 2,
+// 4 or 8) and the value.
+struct OptionValue {
+  uint16_t Id = 0;
+  unsigned Size = 1;
+  uint64_t Value = 0;
+};
+
+// The option service (sibling "option_hook"): the option values of its NV table, in table order;
+// which requests it always fails ("size", "copy", "hooks"); and how many bytes it writes past the
+// table it reported when it copies the table.
+struct OptionServiceSettings {
+  std::vector<OptionValue> Values;
+  std::vector<std::string> Fail;
+  uint32_t Overrun = 0;
+};
+
+// One buffer the pre-memory phase hands over in a heap HOB (gQorvexHeapHobGuid). The record's
+// size, valid flag and signature default to a well-formed record's; a description may set them
+// otherwise to hand the driver a record it must not restore.
+struct HeapHobRecord {
+  uint32_t Handle = 0;
+  uint8_t Persistence = 1;
+  std::vector<uint8_t> Data;
+  // The size the record claims; the data's length when unset.
+  std::optional<uint32_t> Size;
+  uint8_t Valid = 1;
+  uint32_t Signature = 0x50414548;  // "HEAP"
+};
+
+// The security coprocessor: whether it is there, where its MMIO block lies, where its family puts
+// its sideband base register and mailbox, and whether its firmware contends for the SMM mutex on
+// a thread of its own, holding the lock each time for HoldPolls polls of the x86 side.
+struct CoprocessorSettings {
+  bool Present = true;
+  uint64_t MmioBase = 0xFEB00000;
+  uint32_t SidebandBlock = 0x13B10000;
+  uint32_t MailboxOffset = 0x10900;
+  bool Contends = true;
+  uint32_t HoldPolls = 2;
+};
+
+// What one boot of a run of boots changes: boot N of the run takes entry N - 1, and every boot
+// after the list takes its last entry. A field left unset keeps the machine's own setting.
+struct BootVariation {
+  // Whether the pre-memory phase down-cored this boot (it then hands over heap buffer 0xA036).
+  std::optional<bool> DownCored;
+};
+
+// The SOC component's service (sibling "soc"): the highest core frequency in 25 MHz units, and
+// whether simultaneous multithreading is on (unset: on when the topology has two threads a core).
+struct SocSettings {
+  uint16_t MaxCoreFid = 0xB4;
+  std::optional<bool> Smt;
+};
+
+// The system management unit's service (sibling "smu"): its register values by address.
+struct SmuSettings {
+  std::map<uint32_t, uint32_t> Registers;
+};
+
+// The fabric MMIO allocator (sibling "fabric_mmio"): the pool its windows are taken from.
+struct MmioPoolSettings {
+  uint64_t Base = 0xE0000000;
+  uint64_t Size = 0x10000000;
+};
+
+// The proximity domain the NUMA service gives one complex; complexes not listed get their socket.
+struct ComplexDomain {
+  uint32_t Socket = 0;
+  uint32_t Die = 0;
+  uint32_t ComplexDie = 0;
+  uint32_t Complex = 0;
+  uint32_t Domain = 0;
+};
+
+// What the platform's _CPC builder answers the CPPC callbacks: its autonomous-selection setting
+// (unset: it leaves the flag alone) and its override records, in list order.
+struct CppcOverride {
+  bool Present = true;
+  uint32_t Element = 0;
+  uint32_t Value = 0;
+};
+struct CppcBuilderSettings {
+  std::optional<uint8_t> AutonomousSelection;
+  std::vector<CppcOverride> Overrides;
+};
+
 struct Machine {
   std::string Name;
   std::string Description;
@@ -51,12 +139,34 @@ struct Machine {
   std::map<uint64_t, uint64_t> Pcd;
   std::map<std::string, SiblingArrival> Siblings;
   std::vector<InjectedFault> Faults;
+  // Proximity domains of complexes, from "numa_domains".
+  std::vector<ComplexDomain> NumaDomains;
+  // The _CPC builder's settings, from "cppc".
+  CppcBuilderSettings Cppc;
   // Whether the simulated processors answer the simulation back-door (fatal stops then return).
   bool SimulationBackdoor = true;
+  // Buffers handed over in heap HOBs, in HOB order.
+  std::vector<HeapHobRecord> HeapHobs;
+  CoprocessorSettings Coprocessor;
+  OptionServiceSettings Options;
+  SocSettings Soc;
+  SmuSettings Smu;
+  MmioPoolSettings MmioPool;
+
+  // How the boots of a run differ from one another (empty: every boot is the same).
+  std::vector<BootVariation> Boots;
 
   bool SiblingAtStart(const std::string &Name) const;
   bool SiblingExists(const std::string &Name) const;
 };
+
+// The heap buffer that another component leaves when cores are down-cored; only its presence counts.
+constexpr uint32_t kDownCoreHeapHandle = 0xA036;
+// Whether the machine hands over the down-core buffer, and making it do so or not.
+bool IsDownCored(const Machine &Description);
+void SetDownCored(Machine &Description, bool DownCored);
+// The machine as boot Number (1 = the first) of a run finds it.
+Machine MachineForBoot(const Machine &Description, uint64_t Number);
 
 // The name of a configuration item ("PcdCcxPpinSocket0"), or its token number in decimal.
 std::string PcdItemName(uint64_t Token);

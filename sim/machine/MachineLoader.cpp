@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "arch/CoreComplexRegisters.h"
+#include "arch/Cpuid.h"
 #include "interfaces/PlatformConfig.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
@@ -26,7 +28,7 @@ const PcdItem kPcdItems[] = {
 
 void ReadTopology(const JsonCursor &Node, Machine &Result) {
   Node.OnlyKeys({"sockets", "dies_per_socket", "complex_dies_per_die", "complexes_per_complex_die",
-                 "cores_per_complex", "threads_per_core", "core_field_padding", "overrides"});
+                 "cores_per_complex", "threads_per_core", "core_field_padding", "overrides", "folded_complexes"});
   UniformTopology Counts;
   Counts.Sockets = uint32_t(Node.Field("sockets").Unsigned(1, 4));
   Counts.DiesPerSocket = uint32_t(Node.Field("dies_per_socket").Unsigned(1, 4));
@@ -36,6 +38,7 @@ void ReadTopology(const JsonCursor &Node, Machine &Result) {
   Counts.ThreadsPerCore = uint32_t(Node.Field("threads_per_core").Unsigned(1, 2));
   Result.Shape = Topology(Counts);
   if (Node.Has("core_field_padding")) Result.Processors.CoreFieldPadding = Node.Field("core_field_padding").Boolean();
+  if (Node.Has("folded_complexes")) Result.Processors.FoldedComplexes = Node.Field("folded_complexes").Boolean();
   if (!Node.Has("overrides")) return;
 
   // Each override names the instance that holds a level and the count of that level in it:
@@ -263,6 +266,208 @@ void ReadFaults(const JsonCursor &Node, Machine &Result) {
   }
 }
 
+// [{"socket": 0, "die": 0, "complex_die": 1, "complex": 0, "domain": 3}]: the proximity domain
+// of one complex. Indices default to 0; a complex the topology does not have is an error.
+void ReadNumaDomains(const JsonCursor &Node, Machine &Result) {
+  Node.ExpectArray();
+  for (size_t Index = 0; Index < Node.Value().size(); Index++) {
+    const JsonCursor Entry = Node.Element(Index);
+    Entry.OnlyKeys({"socket", "die", "complex_die", "complex", "domain"});
+    ComplexDomain Domain;
+    TopologyPosition Complex;
+    static const struct {
+      const char *Key;
+      TopologyLevel Level;
+    } kIndices[] = {{"socket", TopologyLevel::Socket},
+                    {"die", TopologyLevel::Die},
+                    {"complex_die", TopologyLevel::ComplexDie},
+                    {"complex", TopologyLevel::Complex}};
+    for (const auto &Item : kIndices) {
+      if (!Entry.Has(Item.Key)) continue;
+      const uint64_t Limit = Result.Shape.Count(Item.Level, Complex);
+      Complex.Set(Item.Level, uint32_t(Entry.Field(Item.Key).Unsigned(0, Limit == 0 ? 0 : Limit - 1)));
+    }
+    Domain.Socket = Complex.Socket;
+    Domain.Die = Complex.Die;
+    Domain.ComplexDie = Complex.ComplexDie;
+    Domain.Complex = Complex.Complex;
+    Domain.Domain = uint32_t(Entry.Field("domain").Unsigned(0, 0xFFFFFFFF));
+    Result.NumaDomains.push_back(Domain);
+  }
+}
+
+// {"autonomous_selection": 1, "overrides": [{"element": 19, "value": 400, "present": true}]}:
+// the _CPC builder's own settings, which the driver's CPPC callbacks ask for.
+void ReadCppc(const JsonCursor &Node, Machine &Result) {
+  Node.OnlyKeys({"autonomous_selection", "overrides"});
+  if (Node.Has("autonomous_selection")) {
+    Result.Cppc.AutonomousSelection = uint8_t(Node.Field("autonomous_selection").Unsigned(0, 0xFF));
+  }
+  if (!Node.Has("overrides")) return;
+  const JsonCursor List = Node.Field("overrides");
+  List.ExpectArray();
+  for (size_t Index = 0; Index < List.Value().size(); Index++) {
+    const JsonCursor Entry = List.Element(Index);
+    Entry.OnlyKeys({"element", "value", "present"});
+    CppcOverride Override;
+    Override.Element = uint32_t(Entry.Field("element").Unsigned(0, 0xFFFFFFFF));
+    Override.Value = uint32_t(Entry.Field("value").Unsigned(0, 0xFFFFFFFF));
+    if (Entry.Has("present")) Override.Present = Entry.Field("present").Boolean();
+    Result.Cppc.Overrides.push_back(Override);
+  }
+}
+
+// The option service: {"values": [{"id": "0xD018", "size": 1, "value": 1}], "fail": ["copy"],
+// "overrun": 104}. Values keep their order, which is the order of the table the service serves.
+void ReadOptions(const JsonCursor &Node, Machine &Result) {
+  Node.OnlyKeys({"values", "fail", "overrun"});
+  OptionServiceSettings &Options = Result.Options;
+  if (Node.Has("values")) {
+    const JsonCursor List = Node.Field("values");
+    List.ExpectArray();
+    for (size_t Index = 0; Index < List.Value().size(); Index++) {
+      const JsonCursor Entry = List.Element(Index);
+      Entry.OnlyKeys({"id", "size", "value"});
+      OptionValue Option;
+      // 0xFFFF marks the end of the table and can't be an option.
+      Option.Id = uint16_t(Entry.Field("id").Unsigned(0, 0xFFFE));
+      Option.Size = unsigned(Entry.Field("size").Unsigned(1, 8));
+      if (Option.Size != 1 && Option.Size != 2 && Option.Size != 4 && Option.Size != 8) {
+        Entry.Field("size").Fail("an option value is 1, 2, 4 or 8 bytes, not " + std::to_string(Option.Size));
+      }
+      const uint64_t Max = Option.Size == 8 ? UINT64_MAX : (1ULL << (8 * Option.Size)) - 1;
+      Option.Value = Entry.Field("value").Unsigned(0, Max);
+      Options.Values.push_back(Option);
+    }
+  }
+  if (Node.Has("fail")) {
+    const JsonCursor List = Node.Field("fail");
+    List.ExpectArray();
+    for (size_t Index = 0; Index < List.Value().size(); Index++) {
+      const JsonCursor Entry = List.Element(Index);
+      const std::string Request = Entry.String();
+      if (Request != "size" && Request != "copy" && Request != "hooks") {
+        Entry.Fail("expected \"size\", \"copy\" or \"hooks\", got \"" + Request + "\"");
+      }
+      for (const std::string &Earlier : Options.Fail) {
+        if (Earlier == Request) Entry.Fail("\"" + Request + "\" is listed twice");
+      }
+      Options.Fail.push_back(Request);
+    }
+  }
+  // The driver leaves 104 bytes of room behind the table; a service that wrote further would
+  // write outside the driver's buffer, which the simulation does not play.
+  if (Node.Has("overrun")) Options.Overrun = uint32_t(Node.Field("overrun").Unsigned(0, 104));
+}
+
+// Heap HOBs: [{"handle": "0xA036", "persistence": 4, "data": [1, 2]}], with "size", "valid" and
+// "signature" to describe a malformed record.
+void ReadHeapHobs(const JsonCursor &Node, Machine &Result) {
+  Node.ExpectArray();
+  for (size_t Index = 0; Index < Node.Value().size(); Index++) {
+    const JsonCursor Entry = Node.Element(Index);
+    Entry.OnlyKeys({"handle", "persistence", "data", "size", "valid", "signature"});
+    HeapHobRecord Record;
+    Record.Handle = uint32_t(Entry.Field("handle").Unsigned(0, 0xFFFFFFFF));
+    Record.Persistence = uint8_t(Entry.Field("persistence").Unsigned(0, 0xFF));
+    if (Entry.Has("data")) {
+      const JsonCursor Data = Entry.Field("data");
+      Data.ExpectArray();
+      // A GUID extension HOB's length is 16 bits: the name and the record header take 40 bytes.
+      if (Data.Value().size() > 0xFFF8 - 40) Data.Fail("more data than a HOB can carry");
+      for (size_t Byte = 0; Byte < Data.Value().size(); Byte++) {
+        Record.Data.push_back(uint8_t(Data.Element(Byte).Unsigned(0, 0xFF)));
+      }
+    }
+    if (Entry.Has("size")) Record.Size = uint32_t(Entry.Field("size").Unsigned(0, 0xFFFFFFFF));
+    if (Entry.Has("valid")) Record.Valid = uint8_t(Entry.Field("valid").Unsigned(0, 0xFF));
+    if (Entry.Has("signature")) Record.Signature = uint32_t(Entry.Field("signature").Unsigned(0, 0xFFFFFFFF));
+    Result.HeapHobs.push_back(Record);
+  }
+}
+
+// The coprocessor: {"present": true, "mmio_base": "0xFEB00000", "sideband_block": "0x13B10000",
+// "mailbox_offset": "0x10900", "contends": true, "hold_polls": 2}.
+// The SOC service: {"max_core_fid": "0xB4", "smt": false}.
+void ReadSoc(const JsonCursor &Node, Machine &Result) {
+  Node.OnlyKeys({"max_core_fid", "smt"});
+  if (Node.Has("max_core_fid")) Result.Soc.MaxCoreFid = uint16_t(Node.Field("max_core_fid").Unsigned(0, 0xFFFF));
+  if (Node.Has("smt")) Result.Soc.Smt = Node.Field("smt").Boolean();
+}
+
+// The SMU service: {"registers": {"0x3008101C": "0x100"}}.
+void ReadSmu(const JsonCursor &Node, Machine &Result) {
+  Node.OnlyKeys({"registers"});
+  if (!Node.Has("registers")) return;
+  const JsonCursor Registers = Node.Field("registers");
+  Registers.ExpectObject();
+  for (const auto &Item : Registers.Value().items()) {
+    uint64_t Address = 0;
+    if (!ParseUnsigned(Item.key(), Address) || Address > 0xFFFFFFFF) {
+      Registers.Fail("\"" + Item.key() + "\" is not a 32-bit register address");
+    }
+    Result.Smu.Registers[uint32_t(Address)] = uint32_t(Registers.Field(Item.key()).Unsigned(0, 0xFFFFFFFF));
+  }
+}
+
+// The fabric MMIO allocator's pool: {"base": "0xE0000000", "size": "0x10000000"}, 1 MB aligned.
+void ReadMmioPool(const JsonCursor &Node, Machine &Result) {
+  Node.OnlyKeys({"base", "size"});
+  if (Node.Has("base")) Result.MmioPool.Base = Node.Field("base").Unsigned(0, 0xFFFFFFFFFFF00000ULL);
+  if (Node.Has("size")) Result.MmioPool.Size = Node.Field("size").Unsigned(0, 0x0000FFFFFFFFFFFFULL);
+  if ((Result.MmioPool.Base | Result.MmioPool.Size) & 0xFFFFF) Node.Fail("the pool's base and size are 1 MB aligned");
+}
+
+void ReadCoprocessor(const JsonCursor &Node, Machine &Result) {
+  Node.OnlyKeys({"present", "mmio_base", "sideband_block", "mailbox_offset", "contends", "hold_polls"});
+  CoprocessorSettings &Settings = Result.Coprocessor;
+  if (Node.Has("present")) Settings.Present = Node.Field("present").Boolean();
+  if (Node.Has("mmio_base")) {
+    const JsonCursor Base = Node.Field("mmio_base");
+    Settings.MmioBase = Base.Unsigned(0x100000, 0xFFF00000);
+    if (Settings.MmioBase % 0x100000 != 0) Base.Fail("the coprocessor's MMIO block is 1 MB aligned");
+  }
+  if (Node.Has("sideband_block")) Settings.SidebandBlock = uint32_t(Node.Field("sideband_block").Unsigned(0, 0xFFFFF000));
+  // The mutex registers end 0x68 bytes into the mailbox, which lies inside the 1 MB block.
+  if (Node.Has("mailbox_offset")) Settings.MailboxOffset = uint32_t(Node.Field("mailbox_offset").Unsigned(0, 0xFFF98));
+  if (Node.Has("contends")) Settings.Contends = Node.Field("contends").Boolean();
+  if (Node.Has("hold_polls")) Settings.HoldPolls = uint32_t(Node.Field("hold_polls").Unsigned(1, 1000));
+}
+
+// Only a part that builds its complex dies in pairs, in the package that can fold them, folds its
+// complexes; and it folds two complexes of a complex die into two complex dies, of which a die has
+// at most twelve.
+void CheckFoldedComplexes(const JsonCursor &Root, const Machine &Result) {
+  if (!Result.Processors.FoldedComplexes) return;
+  const JsonCursor Flag = Root.Field("topology").Field("folded_complexes");
+  if (Result.Shape.MaxCount(TopologyLevel::Complex) != 2) {
+    Flag.Fail("folded complexes need complex dies with two complexes");
+  }
+  if (2 * Result.Shape.MaxCount(TopologyLevel::ComplexDie) > TopologyLimit(TopologyLevel::ComplexDie)) {
+    Flag.Fail("folded complexes allow at most 6 complex dies per die, not " +
+              std::to_string(Result.Shape.MaxCount(TopologyLevel::ComplexDie)));
+  }
+  const CpuidValue Signature =
+      Result.Processors.Cpuid.Find(CpuidLeaf::ExtendedSignature, 0).value_or(CpuidValue{});
+  if ((Signature.Eax & CpuidLeaf::ExtendedSignatureFields::EaxFamilyModelMask) != Sideband::PairedComplexDieSignature ||
+      CpuidLeaf::ExtendedSignatureFields::EbxPkgType::Get(Signature.Ebx) != Sideband::FoldingPackageType) {
+    Flag.Fail("folded complexes need a part that folds: cpuid 0x80000001 with EAX family 0x00AA0F00 and package "
+              "type 8 in EBX bits 31:28");
+  }
+}
+
+// A run of boots: [{"down_cored": true}, {"down_cored": false}].
+void ReadBoots(const JsonCursor &Node, Machine &Result) {
+  Node.ExpectArray();
+  for (size_t Index = 0; Index < Node.Value().size(); Index++) {
+    const JsonCursor Entry = Node.Element(Index);
+    Entry.OnlyKeys({"down_cored"});
+    BootVariation Variation;
+    if (Entry.Has("down_cored")) Variation.DownCored = Entry.Field("down_cored").Boolean();
+    Result.Boots.push_back(Variation);
+  }
+}
+
 }  // namespace
 
 std::string PcdItemName(uint64_t Token) {
@@ -275,7 +480,8 @@ std::string PcdItemName(uint64_t Token) {
 const std::vector<std::string> &KnownSiblings() {
   static const std::vector<std::string> kNames = {
       "pcd",         "fabric_topology", "fabric_numa",      "fabric_system", "core_topology",     "core_topology_v2",
-      "mp_services", "variable_write",  "oc_trigger",       "smm_control",   "smm_communication"};
+      "mp_services", "variable_write",  "oc_trigger",       "smm_control",   "smm_communication",
+      "option_hook", "soc",             "smu",              "fabric_mmio",   "region"};
   return kNames;
 }
 
@@ -303,7 +509,8 @@ Machine ParseMachine(const std::string &JsonText, const std::string &Source) {
   }
   const JsonCursor Root(Document, Source, "");
   Root.OnlyKeys({"name", "description", "topology", "cpuid", "msrs", "socket_msrs", "processors", "memory", "smram",
-                 "pcd", "siblings", "faults", "simulation_backdoor"});
+                 "pcd", "siblings", "faults", "simulation_backdoor", "options", "heap_hobs", "coprocessor",
+                 "down_cored", "boots", "numa_domains", "cppc", "soc", "smu", "mmio_pool"});
   Machine Result;
   Result.Source = Source;
   Result.Name = Root.Field("name").String();
@@ -317,12 +524,24 @@ Machine ParseMachine(const std::string &JsonText, const std::string &Source) {
   if (Root.Has("cpuid")) ReadCpuid(Root.Field("cpuid"), Result.Processors.Cpuid);
   if (Root.Has("msrs")) Result.Processors.MsrResetValues = ReadMsrs(Root.Field("msrs"));
   ReadProcessorOverrides(Root, Result);
+  CheckFoldedComplexes(Root, Result);
   ReadMemory(Root.Field("memory"), Result);
   if (Root.Has("smram")) ReadSmram(Root.Field("smram"), Result);
   if (Root.Has("pcd")) ReadPcd(Root.Field("pcd"), Result);
   if (Root.Has("siblings")) ReadSiblings(Root.Field("siblings"), Result);
   if (Root.Has("faults")) ReadFaults(Root.Field("faults"), Result);
+  if (Root.Has("numa_domains")) ReadNumaDomains(Root.Field("numa_domains"), Result);
+  if (Root.Has("cppc")) ReadCppc(Root.Field("cppc"), Result);
+  if (Root.Has("options")) ReadOptions(Root.Field("options"), Result);
   if (Root.Has("simulation_backdoor")) Result.SimulationBackdoor = Root.Field("simulation_backdoor").Boolean();
+  if (Root.Has("heap_hobs")) ReadHeapHobs(Root.Field("heap_hobs"), Result);
+  // Down-cored is the down-core buffer among the heap HOBs, whichever way the file says it.
+  if (Root.Has("down_cored") && Root.Field("down_cored").Boolean()) SetDownCored(Result, true);
+  if (Root.Has("boots")) ReadBoots(Root.Field("boots"), Result);
+  if (Root.Has("coprocessor")) ReadCoprocessor(Root.Field("coprocessor"), Result);
+  if (Root.Has("soc")) ReadSoc(Root.Field("soc"), Result);
+  if (Root.Has("smu")) ReadSmu(Root.Field("smu"), Result);
+  if (Root.Has("mmio_pool")) ReadMmioPool(Root.Field("mmio_pool"), Result);
   return Result;
 }
 

@@ -98,6 +98,16 @@ void Collect(Platform &Machine, BootRecord &Record) {
   Record.Legacy2F8 = Machine.Devices().UartAt(0x2F8).TransmittedText();
   for (const CapturedMessage &Message : Decoded.Messages) Record.PortCaptureMessages.push_back(Message.Text);
   Record.HaltWindows = Machine.Hardware().HaltWindows();
+  Record.SmmRangeMsrs = CollectSmmRangeMsrs(Machine.Processors());
+  Record.Heap = TakeHeapSnapshot(Machine.Core());
+  Record.CoprocessorMutex = {Machine.Description().Coprocessor.Present, Machine.Devices().Coprocessor().ContenderRunning(),
+                             Machine.Devices().Coprocessor().LockStatistics()};
+  Record.OptionHooks = Machine.Options().Calls();
+  Record.Smis = Machine.Smm().Smis();
+  Record.Snp = TakeSnpSnapshot(Machine.Processors(), Machine.Core().Memory());
+  for (const InstalledEntry &Entry : Record.Installed) {
+    if (Entry.Protocol == "gQorvexCcxOcCompleteProtocolGuid") Record.OcCompletions++;
+  }
 }
 
 }  // namespace
@@ -116,6 +126,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   BootControl Control;
   Platform Machine(Description, Settings, Control);
   EFI_LOADED_IMAGE_PROTOCOL LoadedImage{};
+  EFI_LOADED_IMAGE_PROTOCOL PeerLoadedImage{};
 
   auto Arrive = [&](const std::string &What) {
     for (const std::string &Name : Machine.ArrivalsAfter(What)) {
@@ -124,11 +135,26 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     }
   };
 
+  // Steps are only added on the BSP thread, which is also the one that raises SMIs.
+  Machine.Smm().SetPhaseSource([&Record] { return Record.Steps.empty() ? std::string() : Record.Steps.back(); });
+
   Record.End = Control.Run([&] {
     ProcessorBinding RunningAs(Machine.Processors().Bsp());
     auto Active = Machine.Core().Activate();
     Machine.PublishHobList();
     Machine.InstallStartingSiblings();
+
+    if (Options.PeerBefore != nullptr) {
+      Record.Steps.push_back(std::string("library start-up of ") + Options.PeerBefore->Name);
+      Options.PeerBefore->Load();
+      PeerLoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+      PeerLoadedImage.SystemTable = Machine.Core().SystemTable();
+      PeerLoadedImage.ImageCodeType = EfiBootServicesCode;
+      PeerLoadedImage.ImageDataType = EfiBootServicesData;
+      EFI_HANDLE PeerHandle = nullptr;
+      Machine.Core().InstallProtocol(PeerHandle, gEfiLoadedImageProtocolGuid, &PeerLoadedImage);
+      Options.PeerBefore->LibraryStartup(PeerHandle, Machine.Core().SystemTable());
+    }
 
     // A fresh load of the image: every global at its load-time value.
     Image.Load();
@@ -142,11 +168,16 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     Record.Steps.push_back("entry");
     Record.EntryStatus = Image.EntryPoint(ImageHandle, Machine.Core().SystemTable());
     Arrive("entry");
+    if (Options.AfterEntry) Options.AfterEntry(Machine);
 
     Record.Steps.push_back("ready_to_lock");
     EFI_HANDLE LockHandle = nullptr;
     Machine.Core().InstallProtocol(LockHandle, gEfiDxeSmmReadyToLockProtocolGuid, nullptr);
     Arrive("ready_to_lock");
+
+    // The SMM core opens SMRAM to load itself, closes it and locks it before anything is booted.
+    Record.Steps.push_back("smm_core");
+    Record.SmmCore = RunSmmCorePhase(Machine.Core());
 
     Record.Steps.push_back("ready_to_boot");
     Machine.Core().SignalEventGroup(gEfiEventReadyToBootGuid);

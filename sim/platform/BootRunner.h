@@ -16,6 +16,9 @@
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootControl.h"
 #include "sim/platform/Platform.h"
+#include "sim/platform/HeapSnapshot.h"
+#include "sim/platform/SmmCorePhase.h"
+#include "sim/platform/SnpSnapshot.h"
 
 namespace sim {
 
@@ -24,6 +27,20 @@ struct BootOptions {
   // Called on the BSP thread once the boot's own steps are done, while the platform is still
   // active: the place for consumers and checks that call the installed services.
   std::function<void(Platform &)> AfterBoot;
+  // Called on the BSP thread right after the entry returned (and the siblings waiting for it
+  // arrived), before ready-to-lock and the SMM core's phase.
+  std::function<void(Platform &)> AfterEntry;
+  // A second driver of the same boot (CcxPeerImageDescriptor) whose library start-up runs before
+  // the driver's entry, as a driver dispatched earlier would: it publishes the shared heap, which
+  // the driver then joins.
+  const CCX_DRIVER_IMAGE *PeerBefore = nullptr;
+};
+
+// The coprocessor's side of the SMM mutex as the boot left it.
+struct CoprocessorMutexRecord {
+  bool Present = false;
+  bool Contends = false;
+  HcuMutexStatistics Statistics;
 };
 
 struct InstalledEntry {
@@ -69,6 +86,19 @@ struct BootRecord {
   // The values a halted fatal stop scrolled across port 0x80 before the boot was ended.
   std::vector<uint32_t> HaltWindows;
   std::vector<std::string> Notes;  // the simulator's own diagnostics
+  // The SMM core's phase, the SMM range registers of every processor after it, the shared heap's
+  // buffers and the coprocessor mutex.
+  SmmCorePhaseRecord SmmCore;
+  std::vector<SmmRangeMsrGroup> SmmRangeMsrs;
+  HeapSnapshot Heap;
+  CoprocessorMutexRecord CoprocessorMutex;
+  std::vector<OptionHookCall> OptionHooks;  // what the option service received, in order
+  // The software SMIs the SMM control protocol raised, each with the phase it came in, and how
+  // many QORVEX_CCX_OC_COMPLETE_PROTOCOL instances the driver installed.
+  std::vector<SoftwareSmi> Smis;
+  size_t OcCompletions = 0;
+  // The SNP registers of every processor and the reverse-map table they describe.
+  SnpSnapshot Snp;
 };
 
 // Boots Image on Description once. Throws MachineError or std::runtime_error when the platform

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sim/platform/ProcessorRegisters.h"
 #include "sim/uefi/HobListBuilder.h"
 #include "uefi/Hob.h"
 
@@ -12,7 +13,29 @@
 namespace sim {
 namespace {
 
-DeviceSetConfig DevicesFor(const Machine &) { return DeviceSetConfig{}; }
+DeviceSetConfig DevicesFor(const Machine &Description) {
+  DeviceSetConfig Config;
+  Config.Coprocessor.Present = Description.Coprocessor.Present;
+  Config.Coprocessor.MmioBase = Description.Coprocessor.MmioBase;
+  Config.Coprocessor.SidebandBlock = Description.Coprocessor.SidebandBlock;
+  Config.Coprocessor.MailboxOffset = Description.Coprocessor.MailboxOffset;
+  ConfigureProcessorDevices(Description, Config);
+  return Config;
+}
+
+// A heap HOB's data: the buffer header (signature, handle, size, persistence, valid flag and two
+// reserved bytes), then the buffer's bytes.
+std::vector<uint8_t> HeapHobData(const HeapHobRecord &Record) {
+  const uint32_t Size = Record.Size.value_or(static_cast<uint32_t>(Record.Data.size()));
+  std::vector<uint8_t> Bytes(16, 0);
+  std::memcpy(&Bytes[0], &Record.Signature, 4);
+  std::memcpy(&Bytes[4], &Record.Handle, 4);
+  std::memcpy(&Bytes[8], &Size, 4);
+  Bytes[12] = Record.Persistence;
+  Bytes[13] = Record.Valid;
+  Bytes.insert(Bytes.end(), Record.Data.begin(), Record.Data.end());
+  return Bytes;
+}
 
 }  // namespace
 
@@ -20,7 +43,11 @@ Platform::Platform(const Machine &Description, const PlatformOptions &Options, B
     : Machine_(Description), Control_(Control), Faults_(Description.Faults) {
   Processors_ = std::make_unique<ProcessorSet>(Machine_.Shape, Machine_.Processors);
   Devices_ = std::make_unique<DeviceSet>(DevicesFor(Machine_));
+  PresetProcessorRegisters(Machine_, *Processors_, *Devices_);
   Hardware_ = std::make_unique<HardwareHooks>(*Processors_, *Devices_, Machine_.SimulationBackdoor);
+  if (Machine_.Coprocessor.Present && Machine_.Coprocessor.Contends) {
+    Devices_->Coprocessor().StartContender(Machine_.Coprocessor.HoldPolls);
+  }
   Hardware_->OnHalt([this](uint32_t Code) {
     Control_.EndFromInside({BootEnd::FatalHalt, Code, "halted in a fatal stop"});
   });
@@ -51,7 +78,20 @@ Platform::Platform(const Machine &Description, const PlatformOptions &Options, B
   for (const auto &[Token, Value] : Machine_.Pcd) Pcd_.Set(Token, Value);
   Pcd_.Activate();
   Fabric_ = std::make_unique<FabricServices>(Machine_.Shape, Faults_);
+  for (const ComplexDomain &Domain : Machine_.NumaDomains) {
+    TopologyPosition Complex;
+    Complex.Socket = Domain.Socket;
+    Complex.Die = Domain.Die;
+    Complex.ComplexDie = Domain.ComplexDie;
+    Complex.Complex = Domain.Complex;
+    Fabric_->SetProximityDomain(Complex, Domain.Domain);
+  }
   Mp_ = std::make_unique<MpServices>(*Processors_);
+  Options_ = std::make_unique<OptionService>(Machine_.Options, Faults_);
+  Soc_ = std::make_unique<SocService>(Machine_.Shape, Machine_.Soc, Faults_);
+  Smu_ = std::make_unique<SmuService>(Machine_.Smu, Faults_);
+  MmioAllocator_ = std::make_unique<FabricMmioAllocator>(Machine_.MmioPool.Base, Machine_.MmioPool.Size, Faults_);
+  Regions_ = std::make_unique<RegionService>(Faults_);
 }
 
 Platform::~Platform() = default;
@@ -81,6 +121,16 @@ void Platform::InstallSibling(const std::string &Name) {
     Protocols = {{&gEfiSmmControl2ProtocolGuid, Smm_.Control()}};
   } else if (Name == "smm_communication") {
     Protocols = {{&gEfiSmmCommunicationProtocolGuid, Smm_.Communication()}};
+  } else if (Name == "option_hook") {
+    Protocols = {{&gQorvexZrbOptionHookProtocolGuid, Options_->Protocol()}};
+  } else if (Name == "soc") {
+    Protocols = {{&gQorvexSocServicesProtocolGuid, Soc_->Protocol()}};
+  } else if (Name == "smu") {
+    Protocols = {{&gQorvexSmuServicesProtocolGuid, Smu_->Protocol()}};
+  } else if (Name == "fabric_mmio") {
+    Protocols = {{&gQorvexFabricMmioAllocatorProtocolGuid, MmioAllocator_->Protocol()}};
+  } else if (Name == "region") {
+    Protocols = {{&gQorvexRegionServicesProtocolGuid, Regions_->Protocol()}};
   } else {
     throw std::invalid_argument("no simulated sibling component named \"" + Name + "\"");
   }
@@ -127,6 +177,7 @@ void Platform::PublishHobList() {
     }
     Hobs.AddGuidHob(gEfiSmmPeiSmramMemoryReserveGuid, Block);
   }
+  for (const HeapHobRecord &Record : Machine_.HeapHobs) Hobs.AddGuidHob(gQorvexHeapHobGuid, HeapHobData(Record));
   Hobs.Install(Core_->Memory(), Core_->Tables());
 }
 

@@ -18,8 +18,12 @@
 #include "sim/platform/HardwareHooks.h"
 #include "sim/siblings/FabricServices.h"
 #include "sim/siblings/FaultInjector.h"
+#include "sim/siblings/OptionService.h"
 #include "sim/siblings/PcdDatabase.h"
 #include "sim/siblings/SmmSiblings.h"
+#include "sim/siblings/MmioRegionServices.h"
+#include "sim/siblings/SmuService.h"
+#include "sim/siblings/SocService.h"
 #include "sim/uefi/UefiCore.h"
 
 namespace sim {
@@ -47,7 +51,12 @@ class Platform {
   FabricServices &Fabric() { return *Fabric_; }
   SmmSiblings &Smm() { return Smm_; }
   FaultInjector &Faults() { return Faults_; }
+  OptionService &Options() { return *Options_; }
   HardwareHooks &Hardware() { return *Hardware_; }
+  SocService &Soc() { return *Soc_; }
+  SmuService &Smu() { return *Smu_; }
+  FabricMmioAllocator &MmioAllocator() { return *MmioAllocator_; }
+  RegionService &Regions() { return *Regions_; }
 
   // Installs the protocol(s) of a sibling component (a name of KnownSiblings()).
   void InstallSibling(const std::string &Name);
@@ -57,7 +66,8 @@ class Platform {
   // including those that wait for them in turn.
   std::vector<std::string> ArrivalsAfter(const std::string &What) const;
 
-  // Builds the HOB list (PHIT, DRAM resources, the SMRAM reservation) and publishes it.
+  // Builds the HOB list (PHIT, DRAM resources, the SMRAM reservation, the heap HOBs) and
+  // publishes it.
   void PublishHobList();
 
  private:
@@ -73,6 +83,11 @@ class Platform {
   std::unique_ptr<MpServices> Mp_;
   SmmSiblings Smm_;
   uint64_t OcTriggerInterface_ = 0;
+  std::unique_ptr<OptionService> Options_;
+  std::unique_ptr<SocService> Soc_;
+  std::unique_ptr<SmuService> Smu_;
+  std::unique_ptr<FabricMmioAllocator> MmioAllocator_;
+  std::unique_ptr<RegionService> Regions_;
 };
 
 }  // namespace sim

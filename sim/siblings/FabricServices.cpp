@@ -107,6 +107,11 @@ EFI_STATUS FabricServices::CountQuery(const char *Query, TopologyLevel Level, co
 
 EFI_STATUS FabricServices::ProximityDomain(const TopologyPosition &Complex, UINT32 *Domain) {
   if (auto Injected = Faults_.Call("fabric_numa", "GetProximityDomain")) return *Injected;
+  // A machine can also fail the query for one complex only, by its indices.
+  const std::string ForComplex = "GetProximityDomain(" + std::to_string(Complex.Socket) + "," +
+                                 std::to_string(Complex.Die) + "," + std::to_string(Complex.ComplexDie) + "," +
+                                 std::to_string(Complex.Complex) + ")";
+  if (auto Injected = Faults_.Call("fabric_numa", ForComplex)) return *Injected;
   if (Domain == nullptr || !Exists(TopologyLevel::Core, Complex)) return EFI_INVALID_PARAMETER;
   auto It = Domains_.find(Complex.ParentOf(TopologyLevel::Core));
   *Domain = It != Domains_.end() ? It->second : Complex.Socket;

@@ -23,6 +23,7 @@ EFI_STATUS SmmSiblings::Trigger(const uint8_t *Command, const uint8_t *Data) {
   Smi.Command = Command != nullptr ? *Command : 0;
   Smi.HasData = Data != nullptr;
   Smi.Data = Data != nullptr ? *Data : 0;
+  if (PhaseSource_) Smi.Phase = PhaseSource_();
   Smis_.push_back(Smi);
   return EFI_SUCCESS;
 }
@@ -33,6 +34,11 @@ EFI_STATUS SmmSiblings::Communicate(const void *Buffer, const UINTN *Size) {
   const auto *Bytes = static_cast<const uint8_t *>(Buffer);
   Messages_.emplace_back(Bytes, Bytes + *Size);
   return EFI_SUCCESS;
+}
+
+void SmmSiblings::SetPhaseSource(std::function<std::string()> Source) {
+  std::lock_guard<std::mutex> Guard(Lock_);
+  PhaseSource_ = std::move(Source);
 }
 
 std::vector<SoftwareSmi> SmmSiblings::Smis() const {

@@ -4,7 +4,9 @@
 #define SIM_SIBLINGS_SMM_SIBLINGS_H_
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "uefi/SmmCommunication.h"
@@ -16,6 +18,8 @@ struct SoftwareSmi {
   uint8_t Command = 0;
   bool HasData = false;
   uint8_t Data = 0;
+  // The boot phase during which it was raised, as the phase source named it.
+  std::string Phase;
 };
 
 class SmmSiblings {
@@ -28,6 +32,8 @@ class SmmSiblings {
   EFI_SMM_COMMUNICATION_PROTOCOL *Communication() { return &Communication_.Protocol; }
 
   std::vector<SoftwareSmi> Smis() const;
+  // Names the boot phase that is running when an SMI is raised.
+  void SetPhaseSource(std::function<std::string()> Source);
   // Each message as SMM received it: the bytes of the buffer, CommSize long.
   std::vector<std::vector<uint8_t>> Messages() const;
 
@@ -50,6 +56,7 @@ class SmmSiblings {
   CommunicationRecord Communication_;
   mutable std::mutex Lock_;
   std::vector<SoftwareSmi> Smis_;
+  std::function<std::string()> PhaseSource_;
   std::vector<std::vector<uint8_t>> Messages_;
 };
 

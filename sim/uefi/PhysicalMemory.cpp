@@ -160,8 +160,9 @@ bool PhysicalMemory::IsMapped(uint64_t address, uint64_t length) const {
   const uint64_t first = address & ~kPageMask;
   const uint64_t last = (address + length - 1) & ~kPageMask;
   uint64_t cursor = first;
+  // The block holding the first page may begin before it; every later block must follow on.
   for (auto it = BlockHolding(first); it != blocks_.end() && it->first <= last; ++it) {
-    if (it->first != cursor || it->second.owner == PageOwner::Free) {
+    if (it->first > cursor || it->second.owner == PageOwner::Free) {
       return false;
     }
     cursor = EndOf(it->first, it->second.pages);

@@ -8,7 +8,9 @@
 #include "driver/ImageState.h"
 #include "interfaces/PlatformConfig.h"
 #include "interfaces/QorvexGuids.h"
+#include "tests/support/FakeFabric.h"
 #include "tests/support/FakeFirmware.h"
+#include "tests/support/FakeMpServices.h"
 #include "uefi/StandardGuids.h"
 
 using namespace CcxImage;
@@ -165,12 +167,17 @@ TEST_F(InitSequence, DownCoreEventFailuresStopAndAreRecorded) {
 TEST_F(InitSequence, PerCoreWorkWaitsForMpServices) {
   EXPECT_EQ(Boot(), EFI_SUCCESS);
   EXPECT_TRUE(Firmware.Called("RegisterProtocolNotify:MpServices"));
-  static uint64_t Present = 0;
   fake::FakeFirmware WithMp;
-  WithMp.AddProtocol(gEfiMpServiceProtocolGuid, &Present);
+  fake::FakeMpServices Mp(2);
+  fake::FakeFabric Fabric(fake::FabricShape{{1, 1, 1, 1, 1, 2}});
+  WithMp.AddProtocol(gEfiMpServiceProtocolGuid, Mp.Protocol());
+  WithMp.RemoveProtocol(gQorvexFabricTopologyServicesProtocolGuid);
+  WithMp.AddProtocol(gQorvexFabricTopologyServicesProtocolGuid, Fabric.Topology());
   ImageLoad();
   EXPECT_EQ(CcxRellDxeEntryPoint(WithMp.ImageHandle(), WithMp.SystemTable()), EFI_SUCCESS);
   EXPECT_FALSE(WithMp.Called("RegisterProtocolNotify:MpServices"));
+  // The per-core work ran inside the initialization: it started the PPIN procedure.
+  EXPECT_FALSE(Mp.Starts.empty());
 }
 
 struct SnpCase {

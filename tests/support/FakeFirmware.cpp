@@ -61,9 +61,12 @@ EFI_STATUS EFIAPI AllocatePoolThunk(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buf
   EFI_STATUS Status = gCurrent->Record("AllocatePool");
   if (EFI_ERROR(Status)) return Status;
   *Buffer = std::malloc(Size == 0 ? 1 : Size);
-  return *Buffer == nullptr ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS;
+  if (*Buffer == nullptr) return EFI_OUT_OF_RESOURCES;
+  gCurrent->LivePool.push_back(*Buffer);
+  return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FreePoolThunk(VOID *Buffer) {
+  std::erase(gCurrent->LivePool, Buffer);
   std::free(Buffer);
   return gCurrent->Record("FreePool");
 }
@@ -85,6 +88,11 @@ EFI_STATUS EFIAPI PcdSet64(UINTN Token, UINT64 Value) {
 UINT64 EFIAPI PiPcdGet64(const EFI_GUID *, UINTN Token) { return PcdValue(Token); }
 
 void HookCpuid(uint32_t Leaf, uint32_t SubLeaf, uint32_t Registers[4]) {
+  auto Sub = gCurrent->CpuidSubLeaves.find({Leaf, SubLeaf});
+  if (Sub != gCurrent->CpuidSubLeaves.end()) {
+    for (int Index = 0; Index < 4; Index++) Registers[Index] = Sub->second.size() > size_t(Index) ? Sub->second[Index] : 0;
+    return;
+  }
   auto It = gCurrent->CpuidLeaves.find(Leaf);
   for (int Index = 0; Index < 4; Index++) {
     Registers[Index] = (It != gCurrent->CpuidLeaves.end() && It->second.size() > size_t(Index)) ? It->second[Index] : 0;
@@ -100,7 +108,10 @@ uint64_t HookReadMsr(uint32_t Index) {
   auto It = gCurrent->Msrs.find(Index);
   return It == gCurrent->Msrs.end() ? 0 : It->second;
 }
-void HookWriteMsr(uint32_t Index, uint64_t Value) { gCurrent->Msrs[Index] = Value; }
+void HookWriteMsr(uint32_t Index, uint64_t Value) {
+  gCurrent->Msrs[Index] = Value;
+  gCurrent->MsrWrites.push_back({Index, Value});
+}
 uint32_t HookIoRead(uint16_t, unsigned Width) { return Width == 4 ? 0xFFFFFFFFu : (1u << (8 * Width)) - 1; }
 void HookIoWrite(uint16_t Port, unsigned Width, uint32_t Value) { gCurrent->PortWrites.push_back({Port, Width, Value}); }
 uint64_t HookMmioRead(uint64_t Address, unsigned) {
@@ -129,6 +140,7 @@ FakeFirmware::FakeFirmware() {
   BootServices_.SignalEvent = SignalEventThunk;
   BootServices_.AllocatePool = AllocatePoolThunk;
   BootServices_.FreePool = FreePoolThunk;
+  InstallPageAndRuntimeServices();
   SystemTable_.BootServices = &BootServices_;
   SystemTable_.RuntimeServices = &RuntimeServices_;
   PcdProtocol_.Get8 = PcdGet8;
@@ -171,6 +183,7 @@ FakeFirmware::FakeFirmware() {
 }
 
 FakeFirmware::~FakeFirmware() {
+  for (void *Block : LivePool) std::free(Block);
   CcxInstallArchHostHooks(static_cast<const CCX_ARCH_HOST_HOOKS *>(PreviousHooks_));
   gCurrent = nullptr;
 }

@@ -146,6 +146,15 @@ TEST_F(PhysicalMemoryTest, FreeOfPoolPagesIsRefused) {
   EXPECT_TRUE(Memory().IsMapped(reinterpret_cast<uint64_t>(block), 64));
 }
 
+// A pool block may lie in any page of a larger allocation, not only in its first page.
+TEST_F(PhysicalMemoryTest, RangesInsideALargerAllocationAreMapped) {
+  uint64_t address = 0;
+  ASSERT_EQ(Allocate(AllocateAnyPages, 4, address), EFI_SUCCESS);
+  EXPECT_TRUE(Memory().IsMapped(address + 2 * EFI_PAGE_SIZE + 0x100, 32));
+  EXPECT_TRUE(Memory().IsMapped(address + EFI_PAGE_SIZE, 3 * EFI_PAGE_SIZE));
+  EXPECT_FALSE(Memory().IsMapped(address + 3 * EFI_PAGE_SIZE, 2 * EFI_PAGE_SIZE));
+}
+
 TEST_F(PhysicalMemoryTest, FreedPagesReturnToTheMapAndTheHost) {
   uint64_t address = 0;
   ASSERT_EQ(Allocate(AllocateAnyPages, 8, address), EFI_SUCCESS);

@@ -1,18 +1,16 @@
 // The address-information service: two address-size facts of the processor.
+#include "services/ServiceProtocols.h"
+
 #include "arch/Cpuid.h"
 #include "arch/Processor.h"
-#include "services/ServiceProtocols.h"
 
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-using PhysAddrWidth = RegisterField<7, 0>;
-using ApicIdSize = RegisterField<15, 12>;
-
 UINT8 EFIAPI GetPhysicalAddressBits() {
   UINT32 Eax = 0;
   Cpuid(CpuidLeaf::AddressSizes, &Eax, nullptr, nullptr, nullptr);
-  UINT32 Bits = static_cast<UINT32>(PhysAddrWidth::Get(Eax));
+  UINT32 Bits = static_cast<UINT32>(CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(Eax));
   UINT32 MaxExtended = 0;
   Cpuid(CpuidLeaf::ExtendedMax, &MaxExtended, nullptr, nullptr, nullptr);
   if (MaxExtended >= CpuidLeaf::EncryptedMemory::Leaf) {
@@ -27,7 +25,7 @@ UINT8 EFIAPI GetPhysicalAddressBits() {
 UINT32 EFIAPI GetApicIdSizeScaled() {
   UINT32 Ecx = 0;
   Cpuid(CpuidLeaf::AddressSizes, nullptr, nullptr, &Ecx, nullptr);
-  return 4U << ApicIdSize::Get(Ecx);
+  return 4U << CpuidLeaf::AddressSizeFields::EcxApicIdSize::Get(Ecx);
 }
 
 }  // namespace

@@ -1,0 +1,272 @@
+#include "driver/RunOnAps.h"
+
+#include "arch/Msr.h"
+#include "arch/Processor.h"
+#include "debug/DebugPrint.h"
+#include "debug/FatalStop.h"
+#include "driver/DriverEntry.h"
+#include "driver/ImageState.h"
+#include "interfaces/CoreTopologyServices.h"
+#include "interfaces/PcdAccess.h"
+#include "interfaces/QorvexGuids.h"
+#include "uefi/StandardGuids.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+namespace {
+
+constexpr UINT32 kFatalNotBsp = 0xB0096;
+constexpr UINT32 kFatalNoMpServices = 0xB0103;
+constexpr UINT32 kFatalNoSocketCount = 0xB0123;
+constexpr UINT32 kFatalProcessorCountMismatch = 0xB0200;
+constexpr UINT32 kFatalUnknownLevel = 0xB0224;
+
+// Depths of the topology, socket first.
+constexpr UINTN kDepthSocket = 0;
+constexpr UINTN kDepthDie = 1;
+constexpr UINTN kDepthComplexDie = 2;
+constexpr UINTN kDepthComplex = 3;
+constexpr UINTN kDepthCore = 4;
+constexpr UINTN kDepthThread = 5;
+
+// Slots of the fallback path's cached counts, in the order of the topology.
+enum FALLBACK_COUNT : UINTN {
+  kSockets,
+  kDiesPerSocket,
+  kComplexDiesPerDie,
+  kComplexesPerComplexDie,
+  kCoresPerComplex,
+  kThreadsPerCore,
+  kFallbackCountSlots
+};
+static_assert(sizeof(MP_WORK_STATE::FallbackCounts) / sizeof(UINTN) == kFallbackCountSlots,
+              "one cached count per level");
+
+struct TOPOLOGY_RUN {
+  EFI_MP_SERVICES_PROTOCOL *Mp;
+  QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology;
+  UINT32 Level;
+  EFI_AP_PROCEDURE Procedure;
+  VOID *Argument;
+  // Socket, die, complex die, complex and core of the position being visited.
+  UINTN Index[kDepthThread];
+  // The MP services number of the position's first thread: threads are numbered in walk order.
+  UINTN Processor;
+  EFI_STATUS Result;
+};
+
+EFI_STATUS CountAt(const TOPOLOGY_RUN &Run, UINTN Depth, UINTN *Count) {
+  QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology = Run.Topology;
+  const UINTN *Index = Run.Index;
+  switch (Depth) {
+    case kDepthDie:
+      return Topology->GetNumberOfDies(Topology, Index[kDepthSocket], Count);
+    case kDepthComplexDie:
+      return Topology->GetNumberOfComplexDies(Topology, Index[kDepthSocket], Index[kDepthDie], Count);
+    case kDepthComplex:
+      return Topology->GetNumberOfComplexes(Topology, Index[kDepthSocket], Index[kDepthDie], Index[kDepthComplexDie],
+                                            Count);
+    case kDepthCore:
+      return Topology->GetNumberOfCores(Topology, Index[kDepthSocket], Index[kDepthDie], Index[kDepthComplexDie],
+                                        Index[kDepthComplex], Count);
+    default:
+      return Topology->GetNumberOfThreads(Topology, Index[kDepthSocket], Index[kDepthDie], Index[kDepthComplexDie],
+                                          Index[kDepthComplex], Index[kDepthCore], Count);
+  }
+}
+
+// A core's first thread stands for the unit of the level when the core is the first of that unit:
+// every index from the unit's depth down to the core is 0. Level 1 takes every core.
+BOOLEAN FirstCoreOfUnit(const TOPOLOGY_RUN &Run) {
+  for (UINTN Depth = kDepthThread + 1 - Run.Level; Depth <= kDepthCore; Depth++) {
+    if (Run.Index[Depth] != 0) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+VOID VisitCore(TOPOLOGY_RUN &Run) {
+  if (FirstCoreOfUnit(Run)) {
+    Run.Result = LargerStatus(
+        Run.Result, Run.Mp->StartupThisAP(Run.Mp, Run.Procedure, Run.Processor, nullptr, 0, Run.Argument, nullptr));
+  }
+  UINTN Threads = 0;
+  const EFI_STATUS Status = CountAt(Run, kDepthThread, &Threads);
+  Run.Result = LargerStatus(Run.Result, Status);
+  if (Status == EFI_SUCCESS && Threads != 0) {
+    Run.Processor += Threads;
+  }
+}
+
+// Visits every instance of the level at Depth inside the instance the indices above it name. A
+// count that can't be had is recorded and its subtree skipped; the walk goes on with the next.
+VOID WalkDepth(TOPOLOGY_RUN &Run, UINTN Depth) {
+  UINTN Count = 0;
+  const EFI_STATUS Status = CountAt(Run, Depth, &Count);
+  Run.Result = LargerStatus(Run.Result, Status);
+  if (Status != EFI_SUCCESS) {
+    return;
+  }
+  for (UINTN Instance = 0; Instance < Count; Instance++) {
+    Run.Index[Depth] = Instance;
+    if (Depth == kDepthCore) {
+      VisitCore(Run);
+    } else {
+      WalkDepth(Run, Depth + 1);
+    }
+  }
+}
+
+EFI_STATUS RunAlongTopology(TOPOLOGY_RUN &Run) {
+  if (Run.Level > CCX_RUN_PER_SOCKET) {
+    FatalStop(kFatalUnknownLevel);
+    return EFI_INVALID_PARAMETER;
+  }
+  UINTN Sockets = 0;
+  const EFI_STATUS Status = Run.Topology->GetNumberOfSockets(Run.Topology, &Sockets);
+  if (Status != EFI_SUCCESS) {
+    FatalStop(kFatalNoSocketCount);
+    return Status;
+  }
+  for (UINTN Socket = 0; Socket < Sockets; Socket++) {
+    Run.Index[kDepthSocket] = Socket;
+    WalkDepth(Run, kDepthDie);
+  }
+  return Run.Result;
+}
+
+// Takes the counts of socket 0, die 0 for the whole system. A system service or core topology
+// service that is missing, or a socket count of 0, leaves nothing to divide the processors by:
+// the counts are then refused as a failed query would be, and the caller starts nothing.
+EFI_STATUS FillFallbackCounts() {
+  UINTN *Counts = gImage.MpWork.FallbackCounts;
+  BOOLEAN AnyMissing = FALSE;
+  for (UINTN Slot = 0; Slot < kFallbackCountSlots; Slot++) {
+    AnyMissing = AnyMissing || Counts[Slot] == 0;
+  }
+  if (!AnyMissing) {
+    return EFI_SUCCESS;
+  }
+
+  QORVEX_FABRIC_SYSTEM_SERVICES_PROTOCOL *System = nullptr;
+  EFI_STATUS Status =
+      gBS->LocateProtocol(&gQorvexFabricSystemServicesProtocolGuid, nullptr, reinterpret_cast<VOID **>(&System));
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  QORVEX_CORE_TOPOLOGY_SERVICES_V2_PROTOCOL *CoreTopologyV2 = nullptr;
+  if (!EFI_ERROR(gBS->LocateProtocol(&gQorvexCoreTopologyServicesV2ProtocolGuid, nullptr,
+                                     reinterpret_cast<VOID **>(&CoreTopologyV2)))) {
+    CoreTopologyV2->GetCoreTopologyOnDie(CoreTopologyV2, 0, 0, &Counts[kComplexDiesPerDie],
+                                         &Counts[kComplexesPerComplexDie], &Counts[kCoresPerComplex],
+                                         &Counts[kThreadsPerCore]);
+  } else {
+    Counts[kComplexDiesPerDie] = 1;
+    QORVEX_CORE_TOPOLOGY_SERVICES_PROTOCOL *CoreTopology = nullptr;
+    Status = gBS->LocateProtocol(&gQorvexCoreTopologyServicesProtocolGuid, nullptr,
+                                 reinterpret_cast<VOID **>(&CoreTopology));
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+    CoreTopology->GetCoreTopologyOnDie(CoreTopology, 0, 0, &Counts[kComplexesPerComplexDie], &Counts[kCoresPerComplex],
+                                       &Counts[kThreadsPerCore]);
+  }
+  UINTN TotalDies = 0;
+  System->GetSystemInfo(System, &Counts[kSockets], &TotalDies, nullptr, nullptr, nullptr);
+  if (Counts[kSockets] == 0) {
+    return EFI_DEVICE_ERROR;
+  }
+  Counts[kDiesPerSocket] = TotalDies / Counts[kSockets];
+  return EFI_SUCCESS;
+}
+
+// The processors of one unit of the level, counted from the cached counts; 0 for an unknown level.
+UINTN FallbackStride(UINT32 Level) {
+  const UINTN *Counts = gImage.MpWork.FallbackCounts;
+  UINTN Stride = 1;
+  for (UINT32 Unit = CCX_RUN_PER_CORE; Unit <= CCX_RUN_PER_SOCKET; Unit++) {
+    // A core holds threads, a complex cores, and so on up to a socket, which holds dies.
+    Stride *= Counts[kThreadsPerCore + 1 - Unit];
+    if (Unit == Level) {
+      return Stride;
+    }
+  }
+  return 0;
+}
+
+EFI_STATUS RunByStride(EFI_MP_SERVICES_PROTOCOL *Mp, UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument) {
+  EFI_STATUS Status = FillFallbackCounts();
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  UINTN Processors = 0;
+  UINTN Enabled = 0;
+  Mp->GetNumberOfProcessors(Mp, &Processors, &Enabled);
+  const UINTN *Counts = gImage.MpWork.FallbackCounts;
+  UINTN Expected = 1;
+  for (UINTN Slot = 0; Slot < kFallbackCountSlots; Slot++) {
+    Expected *= Counts[Slot];
+  }
+  if (Processors != Expected) {
+    FatalStop(kFatalProcessorCountMismatch);
+  }
+  if (Level < CCX_RUN_PER_CORE || Level > CCX_RUN_PER_SOCKET) {
+    FatalStop(kFatalUnknownLevel);
+    return EFI_INVALID_PARAMETER;
+  }
+  // A count of 0 below the level would make every step land on processor 0 again, for ever.
+  const UINTN Stride = FallbackStride(Level);
+  if (Stride == 0) {
+    return EFI_DEVICE_ERROR;
+  }
+  EFI_STATUS Result = EFI_SUCCESS;
+  for (UINTN Processor = Stride; Processor < Processors; Processor += Stride) {
+    Result = LargerStatus(Result, Mp->StartupThisAP(Mp, Procedure, Processor, nullptr, 0, Argument, nullptr));
+    if (Processors - Processor <= Stride) {
+      break;
+    }
+  }
+  return Result;
+}
+
+}  // namespace
+
+EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument) {
+  if (!Msr::ApicBase::Bsp::IsSet(AsmReadMsr64(Msr::ApicBase::Number))) {
+    FatalStop(kFatalNotBsp);
+    return EFI_UNSUPPORTED;
+  }
+  if (gImage.MpWork.RunOnApsMpServices == nullptr) {
+    const EFI_STATUS Status = gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr,
+                                                  reinterpret_cast<VOID **>(&gImage.MpWork.RunOnApsMpServices));
+    if (EFI_ERROR(Status)) {
+      FatalStop(kFatalNoMpServices);
+      PrintDebugMessage(TRACE_CPU, "  CcxRunFunctionOnAps error, cannot locate gEfiMpServiceProtocolGuid\n");
+      return Status;
+    }
+  }
+  EFI_MP_SERVICES_PROTOCOL *Mp = gImage.MpWork.RunOnApsMpServices;
+  QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology = nullptr;
+  if (EFI_ERROR(gBS->LocateProtocol(&gQorvexFabricTopologyServicesProtocolGuid, nullptr,
+                                    reinterpret_cast<VOID **>(&Topology)))) {
+    Topology = nullptr;
+  }
+
+  if (Level == CCX_RUN_ALL_APS) {
+    return Mp->StartupAllAPs(Mp, Procedure, GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded), nullptr, 0,
+                             Argument, nullptr);
+  }
+  if (Topology == nullptr) {
+    return RunByStride(Mp, Level, Procedure, Argument);
+  }
+  TOPOLOGY_RUN Run = {};
+  Run.Mp = Mp;
+  Run.Topology = Topology;
+  Run.Level = Level;
+  Run.Procedure = Procedure;
+  Run.Argument = Argument;
+  Run.Result = EFI_SUCCESS;
+  return RunAlongTopology(Run);
+}
+
+}  // namespace CCX_IMAGE_NAMESPACE

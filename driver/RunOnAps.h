@@ -1,0 +1,27 @@
+// Runs a procedure on the application processors: on all of them, or on the first thread of every
+// core, complex, complex die, die or socket.
+#ifndef DRIVER_RUN_ON_APS_H_
+#define DRIVER_RUN_ON_APS_H_
+
+#include "arch/ImageNamespace.h"
+#include "uefi/MpServices.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+
+// Which processors CcxRunFunctionOnAps starts.
+constexpr UINT32 CCX_RUN_ALL_APS = 0;
+constexpr UINT32 CCX_RUN_PER_CORE = 1;
+constexpr UINT32 CCX_RUN_PER_COMPLEX = 2;
+constexpr UINT32 CCX_RUN_PER_COMPLEX_DIE = 3;
+constexpr UINT32 CCX_RUN_PER_DIE = 4;
+constexpr UINT32 CCX_RUN_PER_SOCKET = 5;
+
+// BSP only. Level 0 runs Procedure on every AP at once. The other levels run it on the first
+// thread of every unit of the level, one processor at a time; with the fabric topology service
+// that includes processor 0, whose refusal (it is the BSP) enters the result, and without it
+// processor 0 is left out. The result is the largest status met.
+EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument);
+
+}  // namespace CCX_IMAGE_NAMESPACE
+
+#endif  // DRIVER_RUN_ON_APS_H_

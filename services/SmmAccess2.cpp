@@ -1,0 +1,201 @@
+// SMRAM access: the installer and the four functions of EFI_SMM_ACCESS2_PROTOCOL. The region
+// states live in this driver's copy of the SMRAM map; the hardware side is the SMM range
+// registers of every core, changed only while the coprocessor mutex is held.
+#include "services/SmmAccess2.h"
+
+#include "arch/Chipset.h"
+#include "arch/Memory.h"
+#include "arch/Msr.h"
+#include "arch/PortIo.h"
+#include "debug/DebugPrint.h"
+#include "driver/HobList.h"
+#include "driver/ImageState.h"
+#include "interfaces/PcdAccess.h"
+#include "services/HcuMailbox.h"
+#include "services/SmmRangeProcedures.h"
+#include "uefi/StandardGuids.h"
+
+namespace CCX_IMAGE_NAMESPACE {
+namespace {
+
+// What the SMRAM HOB describes, once it has been checked to fit its HOB.
+struct SMRAM_HOB_VIEW {
+  const EFI_SMRAM_DESCRIPTOR *Descriptors;
+  UINT64 Count;
+  UINT64 TotalSize;
+};
+
+// Accepts the SMRAM HOB only when it names at least one region, every descriptor it counts lies
+// inside the HOB, and the regions add up to a size that is neither zero nor beyond 64 bits. The
+// range registers are computed from the first region and the total, so anything less would
+// program them from bytes that are not part of the description.
+BOOLEAN ReadSmramHob(const EFI_HOB_GUID_TYPE *Hob, SMRAM_HOB_VIEW *View) {
+  const UINTN DataSize = HobGuidDataSize(Hob);
+  if (DataSize < offsetof(EFI_SMRAM_HOB_DESCRIPTOR_BLOCK, Descriptor)) {
+    return FALSE;
+  }
+  const auto *Block = reinterpret_cast<const EFI_SMRAM_HOB_DESCRIPTOR_BLOCK *>(Hob + 1);
+  const UINT64 Count = Block->NumberOfSmmReservedRegions;
+  const UINT64 Room = (DataSize - offsetof(EFI_SMRAM_HOB_DESCRIPTOR_BLOCK, Descriptor)) / sizeof(EFI_SMRAM_DESCRIPTOR);
+  if (Count == 0 || Count > Room) {
+    return FALSE;
+  }
+  UINT64 Total = 0;
+  for (UINT64 Index = 0; Index < Count; Index++) {
+    const UINT64 Size = Block->Descriptor[Index].PhysicalSize;
+    if (Size > ~UINT64{0} - Total) {
+      return FALSE;
+    }
+    Total += Size;
+  }
+  if (Total == 0) {
+    return FALSE;
+  }
+  View->Descriptors = Block->Descriptor;
+  View->Count = Count;
+  View->TotalSize = Total;
+  return TRUE;
+}
+
+// The SMRAM block is taken to be contiguous with a power-of-two size: the mask keeps the address
+// bits above it, and both ranges are typed write-back. The valid bits (below any SMRAM size) stay
+// clear until Lock.
+constexpr UINT64 kWriteBackRanges =
+    Msr::SmmTsegMask::AMemType::Set(Msr::SmmTsegMask::TMemType::Set(0, Msr::SmmTsegMask::MemTypeWriteBack),
+                                    Msr::SmmTsegMask::MemTypeWriteBack);
+static_assert(kWriteBackRanges == 0x6600, "both memory types write-back");
+
+UINT64 TsegMaskFor(UINT64 TotalSize) { return ~(TotalSize - 1) | kWriteBackRanges; }
+
+// Runs a per-core step on every core while the coprocessor is kept out of the SMM configuration.
+VOID RunExcludingCoprocessor(EFI_AP_PROCEDURE Procedure) {
+  HcuMutexAcquire();
+  const BOOLEAN SingleThread = GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded);
+  CcxSmmRunOnEveryCore(gImage.SmmAccess.MpServices, Procedure, SingleThread, nullptr);
+  HcuMutexRelease();
+}
+
+VOID SetLockBracket(UINT64 Held) {
+  const UINT32 Value = MmioRead32(Chipset::SmmLockBracket::Address);
+  MmioWrite32(Chipset::SmmLockBracket::Address,
+              static_cast<UINT32>(Chipset::SmmLockBracket::Held::Set(Value, Held)));
+}
+
+}  // namespace
+
+EFI_STATUS CcxSmmAccess2ProtocolInstall() {
+  SMM_ACCESS_STATE &State = gImage.SmmAccess;
+  EFI_MP_SERVICES_PROTOCOL *MpServices = nullptr;
+  const EFI_STATUS Status =
+      gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, reinterpret_cast<VOID **>(&MpServices));
+  State.MpServices = EFI_ERROR(Status) ? nullptr : MpServices;
+  if (EFI_ERROR(Status)) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmAccess2ProtocolInstall: Locate MP Service Status:[%r]\n", Status);
+    return EFI_NOT_FOUND;
+  }
+
+  const EFI_HOB_GUID_TYPE *Hob = HobFindGuid(&gEfiSmmPeiSmramMemoryReserveGuid);
+  if (Hob == nullptr) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmAccess2ProtocolInstall: Get PEI SMRAM Memory Hob failed\n");
+    return EFI_NOT_FOUND;
+  }
+  SMRAM_HOB_VIEW View;
+  if (!ReadSmramHob(Hob, &View)) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmAccess2ProtocolInstall: PEI SMRAM Memory Hob describes no usable SMRAM\n");
+    return EFI_NOT_FOUND;
+  }
+
+  const UINTN MapBytes = View.Count * sizeof(EFI_SMRAM_DESCRIPTOR);
+  VOID *Map = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, MapBytes, &Map)) || Map == nullptr) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmAccess2ProtocolInstall: no pool for the SMRAM map\n");
+    return EFI_OUT_OF_RESOURCES;
+  }
+  ZeroMemory(Map, MapBytes);
+  CopyMemory(Map, View.Descriptors, MapBytes);
+  State.SmramMap = static_cast<EFI_SMRAM_DESCRIPTOR *>(Map);
+  State.RegionCount = View.Count;
+
+  CCX_SMM_RANGE Range = {State.SmramMap[0].PhysicalStart, TsegMaskFor(View.TotalSize)};
+  CcxSmmRunOnEveryCore(State.MpServices, CcxSmmSetRangeOnCore, FALSE, &Range);
+
+  State.LockSetsHwcr = GetPcdProtocol()->GetBool(PcdCcxSmmLockHwcr);
+  gBS->InstallMultipleProtocolInterfaces(&State.Handle, &gEfiSmmAccess2ProtocolGuid, &State.Protocol, nullptr);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI CcxSmmOpen2(EFI_SMM_ACCESS2_PROTOCOL *This) {
+  SMM_ACCESS_STATE &State = gImage.SmmAccess;
+  PrintDebugMessage(TRACE_CPU, "  CcxSmmOpen2: OPEN SMM\n");
+  if (State.Protocol.LockState || State.MpServices == nullptr) {
+    return EFI_DEVICE_ERROR;
+  }
+  for (UINT64 Index = 0; Index < State.RegionCount; Index++) {
+    UINT64 &RegionState = State.SmramMap[Index].RegionState;
+    if ((RegionState & EFI_SMRAM_LOCKED) != 0) {
+      PrintDebugMessage(TRACE_CPU, "CcxSmmOpen2: RegionState %d is locked\n", Index);
+      continue;
+    }
+    RegionState = (RegionState & ~(EFI_SMRAM_CLOSED | EFI_ALLOCATED)) | EFI_SMRAM_OPEN;
+  }
+  RunExcludingCoprocessor(CcxSmmOpenOnCore);
+  State.Protocol.OpenState = TRUE;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI CcxSmmClose2(EFI_SMM_ACCESS2_PROTOCOL *This) {
+  SMM_ACCESS_STATE &State = gImage.SmmAccess;
+  PrintDebugMessage(TRACE_CPU, "  CcxSmmClose2: CLOSE SMM\n");
+  if (State.Protocol.LockState || State.MpServices == nullptr) {
+    return EFI_DEVICE_ERROR;
+  }
+  for (UINT64 Index = 0; Index < State.RegionCount; Index++) {
+    UINT64 &RegionState = State.SmramMap[Index].RegionState;
+    if ((RegionState & (EFI_SMRAM_CLOSED | EFI_SMRAM_LOCKED)) != 0) {
+      PrintDebugMessage(TRACE_CPU, "CcxSmmClose2: RegionState %d is locked\n", Index);
+      continue;
+    }
+    RegionState = (RegionState & ~EFI_SMRAM_OPEN) | EFI_SMRAM_CLOSED | EFI_ALLOCATED;
+  }
+  RunExcludingCoprocessor(CcxSmmCloseOnCore);
+  State.Protocol.OpenState = FALSE;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI CcxSmmLock2(EFI_SMM_ACCESS2_PROTOCOL *This) {
+  SMM_ACCESS_STATE &State = gImage.SmmAccess;
+  PrintDebugMessage(TRACE_CPU, "  CcxSmmLock2: LOCKING SMM\n");
+  if (State.MpServices == nullptr) {
+    return EFI_DEVICE_ERROR;
+  }
+  if (State.Protocol.LockState) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmLock2: Already Locked.\n");
+    return EFI_SUCCESS;
+  }
+  for (UINT64 Index = 0; Index < State.RegionCount; Index++) {
+    State.SmramMap[Index].RegionState |= EFI_SMRAM_LOCKED;
+  }
+  // The chipset bracket is held around the whole lock sequence.
+  SetLockBracket(1);
+  RunExcludingCoprocessor(CcxSmmLockOnCore);
+  State.Protocol.LockState = TRUE;
+  SetLockBracket(0);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI CcxSmmGetCapabilities2(CONST EFI_SMM_ACCESS2_PROTOCOL *This, UINTN *SmramMapSize,
+                                         EFI_SMRAM_DESCRIPTOR *SmramMap) {
+  const SMM_ACCESS_STATE &State = gImage.SmmAccess;
+  const UINTN Needed = State.RegionCount * sizeof(EFI_SMRAM_DESCRIPTOR);
+  EFI_STATUS Status = EFI_SUCCESS;
+  if (*SmramMapSize < Needed || SmramMap == nullptr) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmGetCapabilities2: SmramMapSize is too small!\n");
+    Status = EFI_BUFFER_TOO_SMALL;
+  } else {
+    CopyMemory(SmramMap, State.SmramMap, Needed);
+  }
+  *SmramMapSize = Needed;
+  return Status;
+}
+
+}  // namespace CCX_IMAGE_NAMESPACE

@@ -1,0 +1,63 @@
+#include "sim/consumers/Iasl.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace sim {
+namespace {
+
+// Quotes an argument for the shell: inside single quotes only the quote itself needs care.
+std::string Quoted(const std::string &Text) {
+  std::string Result = "'";
+  for (char Character : Text) {
+    if (Character == '\'') {
+      Result += "'\\''";
+    } else {
+      Result += Character;
+    }
+  }
+  return Result + "'";
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> FindIasl() {
+  const char *Path = std::getenv("PATH");
+  if (Path == nullptr) return std::nullopt;
+  std::string Directories = Path;
+  size_t Start = 0;
+  while (Start <= Directories.size()) {
+    size_t End = Directories.find(':', Start);
+    if (End == std::string::npos) End = Directories.size();
+    const std::filesystem::path Candidate = std::filesystem::path(Directories.substr(Start, End - Start)) / "iasl";
+    std::error_code Error;
+    if (End > Start && std::filesystem::is_regular_file(Candidate, Error)) return Candidate;
+    Start = End + 1;
+  }
+  return std::nullopt;
+}
+
+IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string> &Arguments,
+                const std::filesystem::path &Directory) {
+  std::string Command = "cd " + Quoted(Directory.string()) + " && " + Quoted(Iasl.string());
+  for (const std::string &Argument : Arguments) Command += " " + Quoted(Argument);
+  Command += " 2>&1";
+  FILE *Pipe = popen(Command.c_str(), "r");
+  if (Pipe == nullptr) throw std::runtime_error("cannot start " + Iasl.string());
+  IaslRun Run;
+  char Buffer[4096];
+  size_t Read = 0;
+  while ((Read = std::fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Run.Output.append(Buffer, Read);
+  const int Status = pclose(Pipe);
+  Run.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+  return Run;
+}
+
+IaslRun CompileAsl(const std::filesystem::path &Iasl, const std::filesystem::path &Dir, const std::string &Name) {
+  return RunIasl(Iasl, {"-p", Name, Name + ".dsl"}, Dir);
+}
+
+}  // namespace sim

@@ -1,0 +1,29 @@
+// The ACPI tool chain's compiler and disassembler, iasl, run as a separate program: found on the
+// PATH when it is installed, given its arguments, and its output kept for whoever checks it.
+#ifndef SIM_CONSUMERS_IASL_H_
+#define SIM_CONSUMERS_IASL_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct IaslRun {
+  int ExitCode = -1;
+  // Standard output and standard error together, as iasl printed them.
+  std::string Output;
+};
+
+// The path of iasl on the PATH, if it is there.
+std::optional<std::filesystem::path> FindIasl();
+// Runs iasl with Arguments in Directory; throws std::runtime_error when it cannot be started.
+IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string> &Arguments,
+                const std::filesystem::path &Directory);
+// Compiles Dir/Name.dsl to Dir/Name.aml.
+IaslRun CompileAsl(const std::filesystem::path &Iasl, const std::filesystem::path &Dir, const std::string &Name);
+
+}  // namespace sim
+
+#endif  // SIM_CONSUMERS_IASL_H_

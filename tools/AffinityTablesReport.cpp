@@ -1,0 +1,115 @@
+#include "tools/AffinityTablesReport.h"
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/consumers/Iasl.h"
+
+namespace ccxsim {
+namespace {
+
+bool WriteBytes(const std::filesystem::path &Path, const std::string &Bytes) {
+  std::error_code Error;
+  std::filesystem::create_directories(Path.parent_path(), Error);
+  std::ofstream File(Path, std::ios::binary);
+  return File && File.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+}
+
+bool WriteBytes(const std::filesystem::path &Path, const std::vector<uint8_t> &Bytes) {
+  return WriteBytes(Path, std::string(Bytes.begin(), Bytes.end()));
+}
+
+void PrintErrors(std::ostream &Out, const std::vector<std::string> &Errors) {
+  for (const std::string &Error : Errors) Out << "    differs: " << Error << "\n";
+}
+
+}  // namespace
+
+AffinityTables BuildAffinityTables(sim::Platform &Machine) {
+  return {sim::BuildSrat(Machine), sim::BuildAffinityTable(Machine), sim::BuildCpcSsdt(Machine)};
+}
+
+void PrintAffinityTables(std::ostream &Out, const std::optional<AffinityTables> &Tables) {
+  if (!Tables) return;
+  Out << "\naffinity tables:\n";
+  const sim::SratReport &Srat = Tables->Srat;
+  if (Srat.ServiceFound) {
+    Out << "  SRAT: " << Srat.Processors.size() << " processor entries, " << Srat.MemoryEntries
+        << " memory entries, " << Srat.Table.size() << " bytes\n";
+  } else {
+    Out << "  SRAT: no SRAT service installed\n";
+  }
+  PrintErrors(Out, Srat.Errors);
+  const sim::AffinityTableReport &Affinity = Tables->Affinity;
+  if (Affinity.ServiceFound) {
+    Out << "  QRAT: " << Affinity.ComputeUnits.size() << " compute units, " << Affinity.CacheEntries << " caches, "
+        << Affinity.TlbEntries << " TLBs (" << Affinity.TotalEntries << " entries counted), "
+        << Affinity.Table.size() << " bytes\n";
+  } else {
+    Out << "  QRAT: no resource affinity service installed\n";
+  }
+  PrintErrors(Out, Affinity.Errors);
+  const sim::CpcSsdtReport &Cpc = Tables->Cpc;
+  if (Cpc.ServiceFound) {
+    Out << "  SSDT _CPC: " << Cpc.Devices << " processor devices, " << Cpc.Elements << " elements, revision "
+        << Cpc.Revision << "\n";
+  } else {
+    Out << "  SSDT _CPC: no CPPC service installed\n";
+  }
+  PrintErrors(Out, Cpc.Errors);
+}
+
+nlohmann::json AffinityTablesJson(const std::optional<AffinityTables> &Tables) {
+  if (!Tables) return nullptr;
+  nlohmann::json Json;
+  const sim::SratReport &Srat = Tables->Srat;
+  nlohmann::json Processors = nlohmann::json::array();
+  for (const sim::SratProcessorEntry &Entry : Srat.Processors) {
+    Processors.push_back({{"type", Entry.Type}, {"apic_id", Entry.ApicId}, {"domain", Entry.Domain}});
+  }
+  Json["srat"] = {{"service_found", Srat.ServiceFound}, {"processors", Processors},
+                  {"memory_entries", Srat.MemoryEntries}, {"errors", Srat.Errors}};
+  const sim::AffinityTableReport &Affinity = Tables->Affinity;
+  nlohmann::json Units = nlohmann::json::array();
+  for (const sim::AffinityComputeUnit &Unit : Affinity.ComputeUnits) {
+    Units.push_back({{"domain", Unit.Domain}, {"apic_id", Unit.ApicId}, {"threads", Unit.Threads}});
+  }
+  Json["resource_affinity"] = {{"service_found", Affinity.ServiceFound},
+                               {"total_entries", Affinity.TotalEntries},
+                               {"compute_units", Units},
+                               {"cache_entries", Affinity.CacheEntries},
+                               {"tlb_entries", Affinity.TlbEntries},
+                               {"errors", Affinity.Errors}};
+  if (Affinity.ComputeUnitStatus) Json["resource_affinity"]["compute_unit_status"] = *Affinity.ComputeUnitStatus;
+  const sim::CpcSsdtReport &Cpc = Tables->Cpc;
+  Json["cpc"] = {{"service_found", Cpc.ServiceFound}, {"devices", Cpc.Devices},      {"elements", Cpc.Elements},
+                 {"revision", Cpc.Revision},          {"callback_values", Cpc.CallbackValues}, {"errors", Cpc.Errors}};
+  return Json;
+}
+
+bool AffinityTablesDisagree(const std::optional<AffinityTables> &Tables) {
+  return Tables && (!Tables->Srat.Errors.empty() || !Tables->Affinity.Errors.empty() || !Tables->Cpc.Errors.empty());
+}
+
+bool WriteAffinityTables(const std::filesystem::path &Dir, const AffinityTables &Tables, std::ostream &Out) {
+  const std::filesystem::path Acpi = Dir / "acpi";
+  bool Written = true;
+  if (!Tables.Srat.Table.empty()) Written = WriteBytes(Acpi / "SRAT.dat", Tables.Srat.Table) && Written;
+  if (!Tables.Affinity.Table.empty()) Written = WriteBytes(Acpi / "QRAT.dat", Tables.Affinity.Table) && Written;
+  if (Tables.Cpc.Asl.empty()) return Written;
+  if (!WriteBytes(Acpi / "SSDT-CPC.dsl", Tables.Cpc.Asl)) return false;
+  const std::optional<std::filesystem::path> Iasl = sim::FindIasl();
+  if (!Iasl) {
+    Out << "iasl is not installed: " << (Acpi / "SSDT-CPC.dsl").string() << " is left uncompiled\n";
+    return Written;
+  }
+  const sim::IaslRun Run = sim::CompileAsl(*Iasl, Acpi, "SSDT-CPC");
+  if (Run.ExitCode != 0) {
+    Out << "iasl refused " << (Acpi / "SSDT-CPC.dsl").string() << ":\n" << Run.Output << "\n";
+    return false;
+  }
+  return Written;
+}
+
+}  // namespace ccxsim

@@ -1,0 +1,108 @@
+#include "tools/PlatformTablesReport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace ccxsim {
+namespace {
+
+std::string Hex(uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+std::string Text(const CHAR8 *Field, size_t Width) { return std::string(Field, strnlen(Field, Width)); }
+
+bool WriteFile(const std::filesystem::path &Path, const std::vector<uint8_t> &Bytes) {
+  std::error_code Error;
+  std::filesystem::create_directories(Path.parent_path(), Error);
+  std::ofstream File(Path, std::ios::binary);
+  return File && File.write(reinterpret_cast<const char *>(Bytes.data()), std::streamsize(Bytes.size()));
+}
+
+}  // namespace
+
+PlatformTables BuildPlatformTables(sim::Platform &Platform) {
+  PlatformTables Tables;
+  Tables.Pcct = sim::BuildPcct(Platform);
+  Tables.Hest = sim::BuildHest(Platform);
+  Tables.Smbios = sim::BuildSmbios(Platform);
+  return Tables;
+}
+
+void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> &Tables) {
+  Out << "\nplatform tables:\n";
+  if (!Tables) {
+    Out << "  not built (the boot did not reach its end)\n";
+    return;
+  }
+  const sim::PcctTable &Pcct = Tables->Pcct;
+  if (!Pcct.ServiceFound) {
+    Out << "  PCCT: no PCCT service\n";
+  } else if (!Pcct.Subspace) {
+    Out << "  PCCT: the subspace service answered " << Hex(Pcct.Status) << ", no table\n";
+  } else {
+    Out << "  PCCT: subspace at " << Hex(Pcct.Subspace->BaseAddress) << ", " << Hex(Pcct.Subspace->MemoryRangeLength)
+        << " bytes, doorbell " << Hex(Pcct.Subspace->DoorbellRegister.Address) << "\n";
+  }
+  const sim::HestTable &Hest = Tables->Hest;
+  if (!Hest.ServiceFound) {
+    Out << "  HEST: no machine-check service\n";
+  } else {
+    Out << "  HEST: one IA-32 machine-check source of " << Hest.Banks << " banks\n";
+  }
+  if (!Tables->Smbios.ServiceFound) {
+    Out << "  SMBIOS: no processor information service\n";
+    return;
+  }
+  for (const sim::SmbiosSocket &Socket : Tables->Smbios.Sockets) {
+    const CCX_SMBIOS_PROCESSOR_INFO &Info = Socket.Processor;
+    Out << "  SMBIOS socket " << Socket.Socket << ": \"" << Text(Info.ProcessorVersion, CCX_SMBIOS_VERSION_LENGTH)
+        << "\", " << Info.CurrentSpeed << "/" << Info.MaxSpeed << " MHz, " << Info.CoreEnabled << " of "
+        << Info.CoreCount << " cores, " << Info.ThreadCount << " threads; caches";
+    for (const CCX_SMBIOS_CACHE_INFO &Cache : Socket.Caches) Out << " " << Hex(Cache.MaximumCacheSize2);
+    Out << "\n";
+  }
+}
+
+nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables) {
+  if (!Tables) return nullptr;
+  nlohmann::json Json;
+  const sim::PcctTable &Pcct = Tables->Pcct;
+  Json["pcct"] = {{"service", Pcct.ServiceFound}, {"status", Hex(Pcct.Status)}};
+  if (Pcct.Subspace) {
+    Json["pcct"]["base"] = Hex(Pcct.Subspace->BaseAddress);
+    Json["pcct"]["length"] = Hex(Pcct.Subspace->MemoryRangeLength);
+    Json["pcct"]["doorbell"] = Hex(Pcct.Subspace->DoorbellRegister.Address);
+  }
+  Json["hest"] = {{"service", Tables->Hest.ServiceFound}, {"banks", Tables->Hest.Banks}};
+  Json["smbios"] = nlohmann::json::array();
+  for (const sim::SmbiosSocket &Socket : Tables->Smbios.Sockets) {
+    const CCX_SMBIOS_PROCESSOR_INFO &Info = Socket.Processor;
+    nlohmann::json Entry = {{"socket", Socket.Socket},
+                            {"version", Text(Info.ProcessorVersion, CCX_SMBIOS_VERSION_LENGTH)},
+                            {"current_mhz", +Info.CurrentSpeed},
+                            {"max_mhz", +Info.MaxSpeed},
+                            {"voltage", Hex(Info.Voltage)},
+                            {"core_count", +Info.CoreCount},
+                            {"cores_enabled", +Info.CoreEnabled},
+                            {"threads", +Info.ThreadCount}};
+    for (const CCX_SMBIOS_CACHE_INFO &Cache : Socket.Caches) {
+      Entry["caches"].push_back({{"size2", Hex(Cache.MaximumCacheSize2)}, {"associativity", +Cache.Associativity}});
+    }
+    Json["smbios"].push_back(Entry);
+  }
+  return Json;
+}
+
+bool WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables) {
+  bool Written = true;
+  if (!Tables.Pcct.Bytes.empty()) Written = WriteFile(Dir / "acpi" / "PCCT.dat", Tables.Pcct.Bytes) && Written;
+  if (!Tables.Hest.Bytes.empty()) Written = WriteFile(Dir / "acpi" / "HEST.dat", Tables.Hest.Bytes) && Written;
+  if (!Tables.Smbios.Dump.empty()) Written = WriteFile(Dir / "smbios.bin", Tables.Smbios.Dump) && Written;
+  return Written;
+}
+
+}  // namespace ccxsim

@@ -1,0 +1,31 @@
+// The report of the PCCT, HEST and SMBIOS builders: what the driver's services answered, in the
+// console report and in report.json, and the table files under the output directory
+// (acpi/PCCT.dat, acpi/HEST.dat, smbios.bin).
+#ifndef TOOLS_PLATFORM_TABLES_REPORT_H_
+#define TOOLS_PLATFORM_TABLES_REPORT_H_
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+
+#include "sim/consumers/PlatformTables.h"
+
+namespace ccxsim {
+
+struct PlatformTables {
+  sim::PcctTable Pcct;
+  sim::HestTable Hest;
+  sim::SmbiosTables Smbios;
+};
+
+// Builds the three tables (from BootOptions::AfterBoot).
+PlatformTables BuildPlatformTables(sim::Platform &Platform);
+void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> &Tables);
+nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables);
+// Writes the tables that were built; false when a file can't be written.
+bool WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables);
+
+}  // namespace ccxsim
+
+#endif  // TOOLS_PLATFORM_TABLES_REPORT_H_
