@@ -85,6 +85,13 @@ VOID SetLockBracket(UINT64 Held) {
 
 EFI_STATUS CcxSmmAccess2ProtocolInstall() {
   SMM_ACCESS_STATE &State = gImage.SmmAccess;
+  // MP services may be installed a second time (a reinstall notifies the per-core work again):
+  // the protocol stays the one already installed, and the SMM range is never written again,
+  // least of all after the lock, when the cores refuse writes to it.
+  if (State.Handle != nullptr) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmAccess2ProtocolInstall: already installed\n");
+    return EFI_ALREADY_STARTED;
+  }
   EFI_MP_SERVICES_PROTOCOL *MpServices = nullptr;
   const EFI_STATUS Status =
       gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, reinterpret_cast<VOID **>(&MpServices));

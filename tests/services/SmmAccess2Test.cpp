@@ -151,6 +151,20 @@ TEST(SmmAccessInstall, WithoutPoolForTheMapWritesNoMsrAndInstallsNothing) {
   });
 }
 
+// A second installation of MP services runs the per-core work again: the SMRAM installer then
+// leaves the protocol and every processor's SMM range as the first run and the lock left them.
+TEST(SmmAccessInstall, SecondInstallAfterTheLockWritesNoMsrAndKeepsTheProtocol) {
+  RunOnPlatform(sim::DefaultMachine(), [](sim::Platform &Machine) {
+    ASSERT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_SUCCESS);
+    ASSERT_EQ(Protocol()->Lock(Protocol()), EFI_SUCCESS);
+    const size_t Writes = smmtest::WritesOf(Machine, kTsegBase) + smmtest::WritesOf(Machine, kTsegMask);
+    EXPECT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_ALREADY_STARTED);
+    EXPECT_EQ(smmtest::WritesOf(Machine, kTsegBase) + smmtest::WritesOf(Machine, kTsegMask), Writes);
+    EXPECT_TRUE(Protocol()->LockState);
+    EXPECT_EQ(Machine.Core().LocateProtocol(gEfiSmmAccess2ProtocolGuid), std::optional<void *>(Protocol()));
+  });
+}
+
 // Three regions: closed, locked, open (all cacheable).
 const std::vector<Region> kMixedRegions = {
     {0x7FC00000, 0x100000, EFI_SMRAM_CLOSED | EFI_CACHEABLE},
