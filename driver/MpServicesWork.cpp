@@ -29,23 +29,17 @@ VOID ReplicateSnpMsrs(EFI_MP_SERVICES_PROTOCOL *Mp) {
 // services refuse to start: socket 0 always shows the warning, and the initialization stores its
 // PPIN on the BSP itself.
 VOID StorePpinOfEverySocket(EFI_MP_SERVICES_PROTOCOL *Mp) {
-  UINTN Socket = kTopologyNotStarted;
-  UINTN Die = kTopologyNotStarted;
-  UINTN ComplexDie = kTopologyNotStarted;
-  UINTN Complex = kTopologyNotStarted;
-  UINTN Core = kTopologyNotStarted;
-  UINTN Thread = kTopologyNotStarted;
+  TOPOLOGY_POSITION At;
   UINTN Processor = 0;
   while (gImage.Init.TopologyServices != nullptr) {
-    const INTN Step =
-        TopologyNextThread(&Socket, &Die, &ComplexDie, &Complex, &Core, &Thread, gImage.Init.TopologyServices);
+    const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step > StepThread) {
       break;
     }
     if (Step == StepSocket) {
-      const EFI_STATUS Status = Mp->StartupThisAP(Mp, CcxStorePpin, Processor, nullptr, 0, &Socket, nullptr);
+      const EFI_STATUS Status = Mp->StartupThisAP(Mp, CcxStorePpin, Processor, nullptr, 0, &At.Socket, nullptr);
       if (EFI_ERROR(Status)) {
-        PrintDebugMessage(TRACE_CPU, "   WARNING! Failed to store PPIN value for socket %d -- status = %x\n", Socket,
+        PrintDebugMessage(TRACE_CPU, "   WARNING! Failed to store PPIN value for socket %d -- status = %x\n", At.Socket,
                           Status);
       }
     }

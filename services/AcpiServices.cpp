@@ -87,24 +87,18 @@ VOID UpdatePolicyFlag(PSTATE_SOCKET_RECORD *Record) {
 // Walks every thread and fills one record per socket. The buffer holds SocketCount records; a
 // walk that reaches a further socket stops before writing it and leaves the records written.
 EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UINT32 PstateMaxVal) {
-  UINTN Socket = kTopologyNotStarted;
-  UINTN Die = kTopologyNotStarted;
-  UINTN ComplexDie = kTopologyNotStarted;
-  UINTN Complex = kTopologyNotStarted;
-  UINTN Core = kTopologyNotStarted;
-  UINTN Thread = kTopologyNotStarted;
+  TOPOLOGY_POSITION At;
   PSTATE_SOCKET_RECORD *Record = PstateFirstSocketRecord(Header);
   UINT32 RecordIndex = 0;
   UINT32 Count = 0;
   for (;;) {
-    const INTN Step =
-        TopologyNextThread(&Socket, &Die, &ComplexDie, &Complex, &Core, &Thread, gImage.Init.TopologyServices);
+    const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
       return EFI_SUCCESS;
     }
     if (Step == StepSocket) {
       Count = 0;
-      if (Socket != 0) {
+      if (At.Socket != 0) {
         Record = PstateNextSocketRecord(Record, PstateMaxVal);
         RecordIndex++;
       }
@@ -115,7 +109,7 @@ EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UIN
     }
 
     if (Count < PSTATE_MAX_APIC_IDS) {
-      Record->ApicId[Count] = CcxGetApicId(Socket, Die, ComplexDie, Complex, Core, Thread);
+      Record->ApicId[Count] = CcxGetApicIdAt(At);
     } else {
       FatalStop(kFatalTooManyApicIds);
     }
@@ -124,7 +118,7 @@ EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UIN
     // even when the socket has more threads.
     Record->Reserved = 0;
     Record->ApicIdCount = static_cast<UINT16>(Count < PSTATE_MAX_APIC_IDS ? Count : PSTATE_MAX_APIC_IDS);
-    Record->Socket = static_cast<UINT8>(Socket);
+    Record->Socket = static_cast<UINT8>(At.Socket);
     Record->PstateObjectsValid = 1;
     Record->PstateMaxVal = static_cast<UINT8>(PstateMaxVal);
     UpdatePolicyFlag(Record);

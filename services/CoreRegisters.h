@@ -5,6 +5,7 @@
 #define SERVICES_CORE_REGISTERS_H_
 
 #include "arch/ImageNamespace.h"
+#include "services/TopologyWalk.h"
 #include "uefi/Base.h"
 
 namespace CCX_IMAGE_NAMESPACE {
@@ -38,6 +39,11 @@ UINT32 FindSidebandHostBridge();
 UINT32 ReadCoreComplexRegister32(UINT32 Offset);
 UINT8 GetThreadsPerCore();
 UINT32 CcxGetApicId(UINTN Socket, UINTN Die, UINTN ComplexDie, UINTN Complex, UINTN Core, UINTN Thread);
+
+// The APIC ID of the thread a walk stands on.
+inline UINT32 CcxGetApicIdAt(const TOPOLOGY_POSITION &At) {
+  return CcxGetApicId(At.Socket, At.Die, At.ComplexDie, At.Complex, At.Core, At.Thread);
+}
 
 }  // namespace CCX_IMAGE_NAMESPACE
 

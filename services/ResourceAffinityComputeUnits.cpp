@@ -24,21 +24,15 @@ EFI_STATUS EFIAPI AddComputeUnitEntries(QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PR
   UINT32 Domain = kNoDomain;
   UINT32 PreviousDomain = kNoDomain;
   CCX_AFFINITY_COMPUTE_UNIT_ENTRY *Current = nullptr;
-  UINTN Socket = kTopologyNotStarted;
-  UINTN Die = kTopologyNotStarted;
-  UINTN ComplexDie = kTopologyNotStarted;
-  UINTN Complex = kTopologyNotStarted;
-  UINTN Core = kTopologyNotStarted;
-  UINTN Thread = kTopologyNotStarted;
+  TOPOLOGY_POSITION At;
   for (;;) {
-    const INTN Step =
-        TopologyNextThread(&Socket, &Die, &ComplexDie, &Complex, &Core, &Thread, gImage.Init.TopologyServices);
+    const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
       return EFI_SUCCESS;
     }
     if (Step <= StepComplex) {
       UINT32 Asked = Domain;
-      if (Numa != nullptr && !EFI_ERROR(Numa->GetProximityDomain(Numa, Socket, Die, ComplexDie, Complex, &Asked))) {
+      if (Numa != nullptr && !EFI_ERROR(Numa->GetProximityDomain(Numa, At.Socket, At.Die, At.ComplexDie, At.Complex, &Asked))) {
         Domain = Asked;
       }
       if (Domain != PreviousDomain) {
@@ -47,7 +41,7 @@ EFI_STATUS EFIAPI AddComputeUnitEntries(QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PR
         if (Entry != nullptr) {
           Entry->Flags |= CCX_AFFINITY_COMPUTE_UNIT_FLAGS;
           Entry->ProximityDomain = Domain;
-          Entry->ApicId = CcxGetApicId(Socket, Die, ComplexDie, Complex, 0, 0);
+          Entry->ApicId = CcxGetApicId(At.Socket, At.Die, At.ComplexDie, At.Complex, 0, 0);
           Entry->ThreadCount = 0;
           Entry->Byte28 = CCX_AFFINITY_COMPUTE_UNIT_BYTE28;
           Current = Entry;

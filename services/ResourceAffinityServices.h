@@ -6,6 +6,7 @@
 
 #include "arch/ImageNamespace.h"
 #include "interfaces/CcxResourceAffinityServices.h"
+#include "services/TopologyWalk.h"
 
 namespace CCX_IMAGE_NAMESPACE {
 
@@ -40,8 +41,7 @@ UINT8 DecodeAssociativity(UINT32 Code);
 // The walk of the cache and TLB services: every thread position in walk order, with its number
 // in that order and its APIC ID.
 struct AFFINITY_THREAD_WALK {
-  UINTN Index[6] = {~static_cast<UINTN>(0), ~static_cast<UINTN>(0), ~static_cast<UINTN>(0),
-                    ~static_cast<UINTN>(0), ~static_cast<UINTN>(0), ~static_cast<UINTN>(0)};
+  TOPOLOGY_POSITION At;
   // The position's number, counting from 0; meaningful once AffinityNextThread has answered TRUE.
   UINT32 Position = ~static_cast<UINT32>(0);
   UINT32 ApicId = 0;

@@ -32,13 +32,11 @@ VOID SetSiblingMap(UINT8 (&Map)[32], UINT32 First, UINT32 Count) {
 }
 
 BOOLEAN AffinityNextThread(AFFINITY_THREAD_WALK *Walk) {
-  UINTN *Index = Walk->Index;
-  if (TopologyNextThread(&Index[0], &Index[1], &Index[2], &Index[3], &Index[4], &Index[5],
-                         gImage.Init.TopologyServices) == StepEnd) {
+  if (TopologyNextPosition(&Walk->At, gImage.Init.TopologyServices) == StepEnd) {
     return FALSE;
   }
   Walk->Position++;
-  Walk->ApicId = CcxGetApicId(Index[0], Index[1], Index[2], Index[3], Index[4], Index[5]);
+  Walk->ApicId = CcxGetApicIdAt(Walk->At);
   return TRUE;
 }
 

@@ -57,15 +57,9 @@ EFI_STATUS EFIAPI AddProcessorAffinityEntries(QORVEX_CCX_SRAT_SERVICES_PROTOCOL 
   // A complex whose domain cannot be had keeps the domain of the complex before it, or 0 for the
   // first one.
   UINT32 Domain = 0;
-  UINTN Socket = kTopologyNotStarted;
-  UINTN Die = kTopologyNotStarted;
-  UINTN ComplexDie = kTopologyNotStarted;
-  UINTN Complex = kTopologyNotStarted;
-  UINTN Core = kTopologyNotStarted;
-  UINTN Thread = kTopologyNotStarted;
+  TOPOLOGY_POSITION At;
   for (;;) {
-    const INTN Step =
-        TopologyNextThread(&Socket, &Die, &ComplexDie, &Complex, &Core, &Thread, gImage.Init.TopologyServices);
+    const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
       return EFI_SUCCESS;
     }
@@ -73,11 +67,11 @@ EFI_STATUS EFIAPI AddProcessorAffinityEntries(QORVEX_CCX_SRAT_SERVICES_PROTOCOL 
       // Only an answer the service vouches for replaces the domain held, whatever a failing
       // service may have left in its output.
       UINT32 Asked = Domain;
-      if (!EFI_ERROR(Numa->GetProximityDomain(Numa, Socket, Die, ComplexDie, Complex, &Asked))) {
+      if (!EFI_ERROR(Numa->GetProximityDomain(Numa, At.Socket, At.Die, At.ComplexDie, At.Complex, &Asked))) {
         Domain = Asked;
       }
     }
-    const UINT32 ApicId = CcxGetApicId(Socket, Die, ComplexDie, Complex, Core, Thread);
+    const UINT32 ApicId = CcxGetApicIdAt(At);
     if (ApicMode == kApicModeX2Apic) {
       AppendX2ApicEntry(Cursor, Domain, ApicId);
     } else if (ApicId < kLocalApicIdLimit) {

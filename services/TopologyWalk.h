@@ -33,6 +33,21 @@ INTN TopologyNextCore(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Compl
 INTN TopologyNextThread(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core, UINTN *Thread,
                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
 
+// The six index variables of a walk to thread depth, set up before the first position.
+struct TOPOLOGY_POSITION {
+  UINTN Socket = kTopologyNotStarted;
+  UINTN Die = kTopologyNotStarted;
+  UINTN ComplexDie = kTopologyNotStarted;
+  UINTN Complex = kTopologyNotStarted;
+  UINTN Core = kTopologyNotStarted;
+  UINTN Thread = kTopologyNotStarted;
+};
+
+// Steps a thread-depth walk: TopologyNextThread over the position's six indices.
+inline INTN TopologyNextPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
+  return TopologyNextThread(&At->Socket, &At->Die, &At->ComplexDie, &At->Complex, &At->Core, &At->Thread, Service);
+}
+
 }  // namespace CCX_IMAGE_NAMESPACE
 
 #endif  // SERVICES_TOPOLOGY_WALK_H_
