@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 
+#include "arch/MemoryTraffic.h"
+
 namespace CCX_IMAGE_NAMESPACE {
 
 VOID *CopyMemory(VOID *Destination, const VOID *Source, UINTN Length) {
@@ -10,6 +12,7 @@ VOID *CopyMemory(VOID *Destination, const VOID *Source, UINTN Length) {
   if (Length == 0) {
     return Destination;
   }
+  NoteMemoryCopied(Length);
   const UINTN DstAddress = reinterpret_cast<UINTN>(Dst);
   const UINTN SrcAddress = reinterpret_cast<UINTN>(Src);
   if (SrcAddress >= DstAddress || SrcAddress + Length - 1 < DstAddress) {
@@ -47,6 +50,7 @@ VOID *CopyMemory(VOID *Destination, const VOID *Source, UINTN Length) {
 
 VOID *SetMemory(VOID *Buffer, UINTN Length, UINT8 Value) {
   UINT8 *Bytes = static_cast<UINT8 *>(Buffer);
+  NoteMemoryFilled(Length);
   const UINT64 Word = 0x0101010101010101ULL * Value;
   const UINTN Words = Length / 8;
   for (UINTN Index = 0; Index < Words; Index++) {

@@ -14,6 +14,7 @@ set(CCX_DRIVER_SOURCES
   driver/Heap.cpp
   driver/HobList.cpp
   driver/S3SaveLib.cpp
+  driver/S3SaveHandOff.cpp
   driver/SnpRmp.cpp
   driver/MpServicesWork.cpp
   driver/RunOnAps.cpp
@@ -27,6 +28,8 @@ set(CCX_DRIVER_SOURCES
   options/OptionHooks.cpp
   options/HookTable.cpp
   options/OptionHandlers.cpp
+  options/TokenStore.cpp
+  options/CustomPstate0.cpp
   options/OptionTable.cpp
   options/NvTableWalk.cpp
   services/TopologyWalk.cpp

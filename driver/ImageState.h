@@ -11,6 +11,7 @@
 #include "interfaces/FabricTopologyServices.h"
 #include "services/CoreRegisters.h"
 #include "interfaces/HeapProtocol.h"
+#include "interfaces/S3SaveTable.h"
 #include "services/SmmAccess2.h"
 #include "uefi/MpServices.h"
 #include "uefi/Pcd.h"
@@ -80,10 +81,12 @@ struct MP_WORK_STATE {
 
 // The S3 save library's module state.
 struct S3_LIBRARY_STATE {
-  VOID *PrivateData = nullptr;
+  QorvexS3LibPrivateData *PrivateData = nullptr;
   EFI_EVENT ReadyToLockEvent = nullptr;
   VOID *ReadyToLockRegistration = nullptr;
   EFI_EVENT CloseTableEvent = nullptr;
+  // The size this driver gave the table when it created it; 0 when another driver did.
+  UINT64 TableSize = 0;
 };
 
 // The shared heap: this driver's own published record (its list head changes as buffers are

@@ -1,5 +1,6 @@
 // The two accessors of the platform configuration protocols. Each locates its protocol on first
-// use and caches the pointer (null when the protocol is missing); callers call through the result.
+// use and caches the pointer; callers call through the result. While a protocol is missing the
+// accessor answers a stand-in record on which every item reads as zero and no write is stored.
 #ifndef INTERFACES_PCD_ACCESS_H_
 #define INTERFACES_PCD_ACCESS_H_
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "sim/consumers/Iasl.h"
+#include "tools/AccessReport.h"
+#include "tools/ServiceCalls.h"
 
 namespace ccxsim {
 namespace {
@@ -27,7 +29,11 @@ void PrintErrors(std::ostream &Out, const std::vector<std::string> &Errors) {
 }  // namespace
 
 AffinityTables BuildAffinityTables(sim::Platform &Machine) {
-  return {sim::BuildSrat(Machine), sim::BuildAffinityTable(Machine), sim::BuildCpcSsdt(Machine)};
+  // Built one after the other, in this order, each counted under its own service.
+  AffinityTables Tables{AccountedService(Machine, kServiceSrat, [&] { return sim::BuildSrat(Machine); }),
+                        AccountedService(Machine, kServiceAffinity, [&] { return sim::BuildAffinityTable(Machine); }),
+                        AccountedService(Machine, kServiceCppc, [&] { return sim::BuildCpcSsdt(Machine); })};
+  return Tables;
 }
 
 void PrintAffinityTables(std::ostream &Out, const std::optional<AffinityTables> &Tables) {

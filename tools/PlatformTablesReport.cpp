@@ -4,6 +4,9 @@
 #include <fstream>
 #include <string>
 
+#include "tools/AccessReport.h"
+#include "tools/ServiceCalls.h"
+
 namespace ccxsim {
 namespace {
 
@@ -26,9 +29,9 @@ bool WriteFile(const std::filesystem::path &Path, const std::vector<uint8_t> &By
 
 PlatformTables BuildPlatformTables(sim::Platform &Platform) {
   PlatformTables Tables;
-  Tables.Pcct = sim::BuildPcct(Platform);
-  Tables.Hest = sim::BuildHest(Platform);
-  Tables.Smbios = sim::BuildSmbios(Platform);
+  Tables.Pcct = AccountedService(Platform, kServicePcct, [&] { return sim::BuildPcct(Platform); });
+  Tables.Hest = AccountedService(Platform, kServiceHest, [&] { return sim::BuildHest(Platform); });
+  Tables.Smbios = AccountedService(Platform, kServiceSmbios, [&] { return sim::BuildSmbios(Platform); });
   return Tables;
 }
 

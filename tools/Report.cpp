@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "interfaces/HeapProtocol.h"
+#include "tools/AccessReport.h"
+#include "tools/S3TokensReport.h"
 
 namespace ccxsim {
 namespace {
@@ -350,6 +352,7 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
 
   PrintSmram(Out, Boot);
   PrintHeapBuffers(Out, Boot.Heap);
+  PrintS3Tokens(Out, Boot);
 
   Out << "\ndebug output:\n";
   if (Boot.Uart3F8.empty() && Boot.Legacy2F8.empty() && Boot.PortCaptureMessages.empty()) {
@@ -369,6 +372,7 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
     }
     Out << "\n";
   }
+  PrintAccessReport(Out, Boot, ActiveCostModel());
   if (!Boot.Notes.empty()) {
     Out << "\nsimulator notes:\n";
     for (const std::string &Note : Boot.Notes) Out << "  " << Note << "\n";
@@ -417,7 +421,9 @@ nlohmann::json BootJson(const sim::BootRecord &Boot) {
   }
   Json["smram"] = SmmJson(Boot);
   Json["heap"] = HeapJson(Boot.Heap);
+  Json["tokens_smu_s3"] = S3TokensJson(Boot);
   Json.update(SnpAndBootEventsJson(Boot));
+  Json["hardware_accesses"] = AccessReportJson(Boot, ActiveCostModel());
   Json["simulator_notes"] = Boot.Notes;
   return Json;
 }

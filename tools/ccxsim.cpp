@@ -1,6 +1,7 @@
 // ccxsim: boots the core-complex driver on a simulated machine and reports what happened.
 //
 //   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
+//               [--cost-model FILE]
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,15 +14,19 @@
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootRunner.h"
+#include "sim/uefi/HostMapping.h"
+#include "tools/AccessReport.h"
 #include "tools/AcpiReport.h"
 #include "tools/AffinityTablesReport.h"
 #include "tools/PlatformTablesReport.h"
 #include "tools/Report.h"
+#include "tools/ServiceCalls.h"
 
 namespace {
 
 const char *kUsage =
     "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
+    "                   [--cost-model FILE]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
@@ -30,7 +35,9 @@ const char *kUsage =
     "                    DIR/acpi/SRAT.dat, DIR/acpi/QRAT.dat, DIR/acpi/SSDT-CPC.dsl (and .aml with iasl)\n"
     "  --debug-output    boot the driver built with debug output, so its messages reach the serial port\n"
     "  --peer-driver     run a second driver's library start-up before the driver, so that the driver joins\n"
-    "                    the shared heap that driver publishes\n";
+    "                    the shared heap that driver publishes\n"
+    "  --cost-model FILE estimate the time on hardware with the latencies in FILE (default: the built-in\n"
+    "                    copy of data/latencies.json)\n";
 
 struct Arguments {
   std::string MachineFile;
@@ -39,6 +46,7 @@ struct Arguments {
   std::string OutDir;
   bool DebugOutput = false;
   bool PeerDriver = false;
+  std::string CostModelFile;
 };
 
 [[noreturn]] void UsageError(const std::string &What) {
@@ -76,6 +84,8 @@ Arguments Parse(int argc, char **argv) {
       Result.DebugOutput = true;
     } else if (Option == "--peer-driver") {
       Result.PeerDriver = true;
+    } else if (Option == "--cost-model") {
+      Result.CostModelFile = Value();
     } else {
       UsageError("unknown option \"" + Option + "\"");
     }
@@ -97,9 +107,12 @@ void WriteRawChannels(const std::filesystem::path &Dir, uint64_t Boot, const sim
 
 int main(int argc, char **argv) {
   const Arguments Args = Parse(argc, argv);
+  // Each boot of a run asks for the same simulated DRAM as the one before.
+  sim::KeepHostPagesForReuse(true);
   sim::Machine Machine;
   try {
     Machine = Args.MachineFile.empty() ? sim::DefaultMachine() : sim::LoadMachineFile(Args.MachineFile);
+    if (!Args.CostModelFile.empty()) ccxsim::UseCostModel(sim::LoadCostModelFile(Args.CostModelFile));
   } catch (const std::exception &Error) {
     std::cerr << "ccxsim: " << Error.what() << "\n";
     return 2;
@@ -136,7 +149,8 @@ int main(int argc, char **argv) {
     // And the builders of the SRAT, the resource affinity table and the _CPC SSDT.
     std::optional<ccxsim::AffinityTables> Affinity;
     Options.AfterBoot = [&Acpi, &Tables, &Affinity](sim::Platform &Platform) {
-      Acpi = sim::BuildAcpiProcessorObjects(Platform);
+      Acpi = ccxsim::AccountedService(Platform, ccxsim::kServiceAcpiProcessors,
+                                      [&] { return sim::BuildAcpiProcessorObjects(Platform); });
       Tables = ccxsim::BuildPlatformTables(Platform);
       Affinity = ccxsim::BuildAffinityTables(Platform);
     };

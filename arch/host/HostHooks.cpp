@@ -7,6 +7,7 @@
 
 namespace {
 std::atomic<const CCX_ARCH_HOST_HOOKS *> gHooks{nullptr};
+std::atomic<const CCX_ARCH_MEMORY_OBSERVER *> gMemoryObserver{nullptr};
 }
 
 const CCX_ARCH_HOST_HOOKS *CcxInstallArchHostHooks(const CCX_ARCH_HOST_HOOKS *Hooks) {
@@ -21,3 +22,9 @@ const CCX_ARCH_HOST_HOOKS &CcxArchHostHooks() {
   }
   return *Hooks;
 }
+
+const CCX_ARCH_MEMORY_OBSERVER *CcxInstallArchMemoryObserver(const CCX_ARCH_MEMORY_OBSERVER *Observer) {
+  return gMemoryObserver.exchange(Observer);
+}
+
+const CCX_ARCH_MEMORY_OBSERVER *CcxArchMemoryObserver() { return gMemoryObserver.load(std::memory_order_acquire); }

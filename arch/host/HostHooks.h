@@ -27,4 +27,17 @@ const CCX_ARCH_HOST_HOOKS *CcxInstallArchHostHooks(const CCX_ARCH_HOST_HOOKS *Ho
 // The installed table; a host build with none installed stops with a message on first access.
 const CCX_ARCH_HOST_HOOKS &CcxArchHostHooks();
 
+// Told how many bytes the driver's memory primitives fill or copy, for the simulator's accounting
+// of a boot. Separate from the hardware hooks because no hardware is involved: the primitives
+// write host memory directly, and a host build without an observer simply counts nothing.
+struct CCX_ARCH_MEMORY_OBSERVER {
+  void (*Filled)(uint64_t Length);
+  void (*Copied)(uint64_t Length);
+};
+
+// Installs the observer (null removes it) and returns the one that was installed before.
+const CCX_ARCH_MEMORY_OBSERVER *CcxInstallArchMemoryObserver(const CCX_ARCH_MEMORY_OBSERVER *Observer);
+// The installed observer, or null.
+const CCX_ARCH_MEMORY_OBSERVER *CcxArchMemoryObserver();
+
 #endif  // ARCH_HOST_HOST_HOOKS_H_

@@ -1,4 +1,5 @@
 // Host back-end of the processor and port primitives: every access goes to the installed hooks.
+#include "arch/MemoryTraffic.h"
 #include "arch/PortIo.h"
 #include "arch/Processor.h"
 #include "arch/host/HostHooks.h"
@@ -42,5 +43,14 @@ VOID MmioWrite8(UINT64 Address, UINT8 Value) { CcxArchHostHooks().MmioWrite(Addr
 VOID MmioWrite16(UINT64 Address, UINT16 Value) { CcxArchHostHooks().MmioWrite(Address, 2, Value); }
 VOID MmioWrite32(UINT64 Address, UINT32 Value) { CcxArchHostHooks().MmioWrite(Address, 4, Value); }
 VOID MmioWrite64(UINT64 Address, UINT64 Value) { CcxArchHostHooks().MmioWrite(Address, 8, Value); }
+
+VOID NoteMemoryFilled(UINTN Length) {
+  const CCX_ARCH_MEMORY_OBSERVER *Observer = CcxArchMemoryObserver();
+  if (Observer != nullptr) Observer->Filled(Length);
+}
+VOID NoteMemoryCopied(UINTN Length) {
+  const CCX_ARCH_MEMORY_OBSERVER *Observer = CcxArchMemoryObserver();
+  if (Observer != nullptr) Observer->Copied(Length);
+}
 
 }  // namespace CCX_IMAGE_NAMESPACE

@@ -1,4 +1,5 @@
 // Firmware back-end of the processor and port primitives: the instructions themselves.
+#include "arch/MemoryTraffic.h"
 #include "arch/PortIo.h"
 #include "arch/Processor.h"
 
@@ -91,5 +92,9 @@ VOID MmioWrite8(UINT64 Address, UINT8 Value) { *reinterpret_cast<volatile UINT8 
 VOID MmioWrite16(UINT64 Address, UINT16 Value) { *reinterpret_cast<volatile UINT16 *>(Address) = Value; }
 VOID MmioWrite32(UINT64 Address, UINT32 Value) { *reinterpret_cast<volatile UINT32 *>(Address) = Value; }
 VOID MmioWrite64(UINT64 Address, UINT64 Value) { *reinterpret_cast<volatile UINT64 *>(Address) = Value; }
+
+// Only the simulator counts memory traffic; on the hardware there is nobody to tell.
+VOID NoteMemoryFilled(UINTN) {}
+VOID NoteMemoryCopied(UINTN) {}
 
 }  // namespace CCX_IMAGE_NAMESPACE

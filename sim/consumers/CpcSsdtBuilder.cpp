@@ -107,10 +107,12 @@ CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
   for (; Index < kMaxTemplateEntries && Template[Index].Kind != CCX_CPPC_KIND_END; Index++) {
     const CCX_CPPC_TEMPLATE_ENTRY &Entry = Template[Index];
     Report.Revision = std::max<uint32_t>(Report.Revision, Entry.Revision);
+    // A register element reads the same for every thread: it is written out once.
+    const std::string Register = Entry.Kind == CCX_CPPC_KIND_REGISTER ? RegisterElement(Entry.Register) : "";
     for (size_t Thread = 0; Thread < Threads; Thread++) {
       std::string Element;
       if (Entry.Kind == CCX_CPPC_KIND_REGISTER) {
-        Element = RegisterElement(Entry.Register);
+        Element = Register;
         if (Element.empty()) {
           Report.Errors.push_back("element " + std::to_string(Index) + " names address space " +
                                   std::to_string(Entry.Register.AddressSpaceId));
@@ -124,7 +126,7 @@ CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
         Report.Errors.push_back("element " + std::to_string(Index) + " has kind " + std::to_string(Entry.Kind));
         return Report;
       }
-      Elements[Thread].push_back(Element);
+      Elements[Thread].push_back(std::move(Element));
     }
   }
   if (Index == kMaxTemplateEntries) {

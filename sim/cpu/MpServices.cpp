@@ -213,6 +213,9 @@ EFI_STATUS MpServices::StartupAllAPs(EFI_AP_PROCEDURE Procedure, BOOLEAN SingleT
   if (Processors_.Count() < 2) {
     return Finish(Calls, EFI_NOT_STARTED);
   }
+  if (auto Injected = StartFault_ ? StartFault_() : std::nullopt) {
+    return Finish(Calls, *Injected);
+  }
   std::unique_lock Busy(Busy_, std::try_to_lock);
   if (!Busy.owns_lock()) {
     return Finish(Calls, EFI_NOT_READY);
@@ -244,6 +247,9 @@ EFI_STATUS MpServices::StartupThisAP(EFI_AP_PROCEDURE Procedure, UINTN Processor
   }
   if (WaitEvent != nullptr) {
     return Finish(Calls, EFI_UNSUPPORTED);
+  }
+  if (auto Injected = StartFault_ ? StartFault_() : std::nullopt) {
+    return Finish(Calls, *Injected);
   }
   std::unique_lock Busy(Busy_, std::try_to_lock);
   if (!Busy.owns_lock()) {

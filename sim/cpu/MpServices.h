@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,10 @@ class MpServices {
   // Failures raised by the simulator inside AP procedures; each made its call return
   // EFI_DEVICE_ERROR.
   std::vector<std::string> Faults() const;
+  // Asked at every well-formed start, before any procedure runs: a status it answers makes the
+  // start fail with that status and run nothing.
+  using StartFaultHook = std::function<std::optional<EFI_STATUS>()>;
+  void SetStartFault(StartFaultHook Hook) { StartFault_ = std::move(Hook); }
 
   // The protocol's operations, with the results PI gives them. Only the BSP may call all but
   // WhoAmI; a call from any other thread returns EFI_DEVICE_ERROR.
@@ -105,6 +111,7 @@ class MpServices {
   mutable std::mutex FaultsLock_;
   std::vector<std::string> Faults_;
   WorkerPool Workers_;
+  StartFaultHook StartFault_;
 };
 
 }  // namespace sim

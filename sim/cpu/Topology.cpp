@@ -108,6 +108,8 @@ Topology &Topology::SetCount(TopologyLevel Level, const TopologyPosition &Holder
 }
 
 uint32_t Topology::Count(TopologyLevel Level, const TopologyPosition &Holder) const {
+  // Most machines are uniform; the fabric services ask this for every step of every walk.
+  if (Overrides_.empty()) return Uniform_[IndexOf(Level)];
   auto Found = Overrides_.find({Level, Holder.ParentOf(Level)});
   return Found != Overrides_.end() ? Found->second : Uniform_[IndexOf(Level)];
 }

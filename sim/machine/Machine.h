@@ -12,6 +12,7 @@
 
 #include "sim/cpu/ProcessorSet.h"
 #include "sim/cpu/Topology.h"
+#include "sim/machine/S3TokenSettings.h"
 #include "sim/uefi/PhysicalMemory.h"
 
 namespace sim {
@@ -91,6 +92,7 @@ struct BootVariation {
 struct SocSettings {
   uint16_t MaxCoreFid = 0xB4;
   std::optional<bool> Smt;
+  OcMessageSettings OcMessages;
 };
 
 // The system management unit's service (sibling "smu"): its register values by address.
@@ -152,6 +154,9 @@ struct Machine {
   SocSettings Soc;
   SmuSettings Smu;
   MmioPoolSettings MmioPool;
+  // The configuration token store, from "token_store", and the S3 table's surroundings, from "s3".
+  TokenStoreSettings TokenStore;
+  S3PlatformSettings S3;
 
   // How the boots of a run differ from one another (empty: every boot is the same).
   std::vector<BootVariation> Boots;

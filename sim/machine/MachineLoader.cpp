@@ -390,7 +390,8 @@ void ReadHeapHobs(const JsonCursor &Node, Machine &Result) {
 // "mailbox_offset": "0x10900", "contends": true, "hold_polls": 2}.
 // The SOC service: {"max_core_fid": "0xB4", "smt": false}.
 void ReadSoc(const JsonCursor &Node, Machine &Result) {
-  Node.OnlyKeys({"max_core_fid", "smt"});
+  Node.OnlyKeys({"max_core_fid", "smt", "oc_messages"});
+  if (Node.Has("oc_messages")) ReadOcMessages(Node.Field("oc_messages"), Result.Soc.OcMessages);
   if (Node.Has("max_core_fid")) Result.Soc.MaxCoreFid = uint16_t(Node.Field("max_core_fid").Unsigned(0, 0xFFFF));
   if (Node.Has("smt")) Result.Soc.Smt = Node.Field("smt").Boolean();
 }
@@ -504,13 +505,14 @@ Machine ParseMachine(const std::string &JsonText, const std::string &Source) {
   nlohmann::json Document;
   try {
     Document = nlohmann::json::parse(JsonText);
-  } catch (const nlohmann::json::parse_error &Error) {
+  } catch (const nlohmann::json::exception &Error) {
+    // Syntax errors and numbers too large for any JSON number (1e4000) alike.
     throw MachineError(Source + ": not valid JSON: " + Error.what());
   }
   const JsonCursor Root(Document, Source, "");
   Root.OnlyKeys({"name", "description", "topology", "cpuid", "msrs", "socket_msrs", "processors", "memory", "smram",
                  "pcd", "siblings", "faults", "simulation_backdoor", "options", "heap_hobs", "coprocessor",
-                 "down_cored", "boots", "numa_domains", "cppc", "soc", "smu", "mmio_pool"});
+                 "down_cored", "boots", "numa_domains", "cppc", "soc", "smu", "mmio_pool", "token_store", "s3"});
   Machine Result;
   Result.Source = Source;
   Result.Name = Root.Field("name").String();
@@ -542,6 +544,8 @@ Machine ParseMachine(const std::string &JsonText, const std::string &Source) {
   if (Root.Has("soc")) ReadSoc(Root.Field("soc"), Result);
   if (Root.Has("smu")) ReadSmu(Root.Field("smu"), Result);
   if (Root.Has("mmio_pool")) ReadMmioPool(Root.Field("mmio_pool"), Result);
+  if (Root.Has("token_store")) ReadTokenStore(Root.Field("token_store"), Result.TokenStore);
+  if (Root.Has("s3")) ReadS3Platform(Root.Field("s3"), Result.S3);
   return Result;
 }
 

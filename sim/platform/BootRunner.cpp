@@ -105,6 +105,8 @@ void Collect(Platform &Machine, BootRecord &Record) {
   Record.OptionHooks = Machine.Options().Calls();
   Record.Smis = Machine.Smm().Smis();
   Record.Snp = TakeSnpSnapshot(Machine.Processors(), Machine.Core().Memory());
+  Record.S3Tokens = TakeS3TokensSnapshot(Machine, Record.Heap);
+  Record.Accesses = Machine.Hardware().Accounting().Phases();
   for (const InstalledEntry &Entry : Record.Installed) {
     if (Entry.Protocol == "gQorvexCcxOcCompleteProtocolGuid") Record.OcCompletions++;
   }
@@ -119,6 +121,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   std::mutex NotesLock;
   PlatformOptions Settings;
   Settings.VariableFile = Options.VariableFile;
+  Settings.Schedule = Options.Faults;
   Settings.Notes = [&](const std::string &Note) {
     std::lock_guard<std::mutex> Guard(NotesLock);
     Record.Notes.push_back(Note);
@@ -131,6 +134,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   auto Arrive = [&](const std::string &What) {
     for (const std::string &Name : Machine.ArrivalsAfter(What)) {
       Record.Steps.push_back("arrival of " + Name);
+      Machine.Hardware().Accounting().Enter(Record.Steps.back());
       Machine.InstallSibling(Name);
     }
   };
@@ -146,6 +150,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
 
     if (Options.PeerBefore != nullptr) {
       Record.Steps.push_back(std::string("library start-up of ") + Options.PeerBefore->Name);
+      Machine.Hardware().Accounting().Enter(Record.Steps.back());
       Options.PeerBefore->Load();
       PeerLoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
       PeerLoadedImage.SystemTable = Machine.Core().SystemTable();
@@ -166,23 +171,35 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     Machine.Core().InstallProtocol(ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage);
 
     Record.Steps.push_back("entry");
+    Machine.Hardware().Accounting().Enter(Record.Steps.back());
     Record.EntryStatus = Image.EntryPoint(ImageHandle, Machine.Core().SystemTable());
     Arrive("entry");
     if (Options.AfterEntry) Options.AfterEntry(Machine);
+    // Drivers dispatched after this one add their entries to the S3 save table.
+    const S3PlatformSettings &S3 = Machine.Description().S3;
+    if (!S3.Entries.empty() || S3.NextOffset) {
+      Record.Steps.push_back("s3_entries");
+      for (const std::string &Note : AddOtherDriversS3Entries(Machine)) Settings.Notes(Note);
+    }
 
     Record.Steps.push_back("ready_to_lock");
+    Machine.Hardware().Accounting().Enter(Record.Steps.back());
     EFI_HANDLE LockHandle = nullptr;
     Machine.Core().InstallProtocol(LockHandle, gEfiDxeSmmReadyToLockProtocolGuid, nullptr);
     Arrive("ready_to_lock");
 
     // The SMM core opens SMRAM to load itself, closes it and locks it before anything is booted.
     Record.Steps.push_back("smm_core");
+    Machine.Hardware().Accounting().Enter(Record.Steps.back());
     Record.SmmCore = RunSmmCorePhase(Machine.Core());
 
     Record.Steps.push_back("ready_to_boot");
+    Machine.Hardware().Accounting().Enter(Record.Steps.back());
     Machine.Core().SignalEventGroup(gEfiEventReadyToBootGuid);
     Arrive("ready_to_boot");
 
+    // What the callers of the installed services do afterwards is counted apart from the boot.
+    Machine.Hardware().Accounting().Enter("after_boot");
     if (Options.AfterBoot) Options.AfterBoot(Machine);
   });
   Collect(Machine, Record);

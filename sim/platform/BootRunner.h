@@ -14,11 +14,13 @@
 
 #include "driver/ImageDescriptor.h"
 #include "sim/machine/Machine.h"
+#include "sim/platform/AccessCounters.h"
 #include "sim/platform/BootControl.h"
 #include "sim/platform/Platform.h"
 #include "sim/platform/HeapSnapshot.h"
 #include "sim/platform/SmmCorePhase.h"
 #include "sim/platform/SnpSnapshot.h"
+#include "sim/platform/S3TokensPlatform.h"
 
 namespace sim {
 
@@ -34,6 +36,8 @@ struct BootOptions {
   // the driver's entry, as a driver dispatched earlier would: it publishes the shared heap, which
   // the driver then joins.
   const CCX_DRIVER_IMAGE *PeerBefore = nullptr;
+  // Firmware-service failures to inject across the boot (see FaultSchedule); it counts the calls.
+  FaultSchedule *Faults = nullptr;
 };
 
 // The coprocessor's side of the SMM mutex as the boot left it.
@@ -99,6 +103,12 @@ struct BootRecord {
   size_t OcCompletions = 0;
   // The SNP registers of every processor and the reverse-map table they describe.
   SnpSnapshot Snp;
+  // The token store before and after, the SMU's messages, every processor's P-state 0 and the S3
+  // hand-off as the SMM side saw it.
+  S3TokensRecord S3Tokens;
+  // The hardware accesses of each boot phase (the names of Steps) and of each service call scope
+  // opened after the boot, in the order they first ran.
+  std::vector<AccessPhase> Accesses;
 };
 
 // Boots Image on Description once. Throws MachineError or std::runtime_error when the platform

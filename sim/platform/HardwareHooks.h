@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "arch/host/HostHooks.h"
+#include "sim/platform/AccessCounters.h"
 #include "sim/cpu/ProcessorSet.h"
 #include "sim/devices/DeviceSet.h"
 
@@ -31,6 +32,9 @@ class HardwareHooks {
   void OnHalt(std::function<void(uint32_t Code)> Halt) { Halt_ = std::move(Halt); }
 
   uint64_t CacheFlushes() const { return CacheFlushes_.load(); }
+  // Every access the driver made through these hooks, and the bytes its memory primitives filled
+  // and copied, by boot phase.
+  AccessCounters &Accounting() { return Accounting_; }
   // The values a halted fatal stop scrolled across port 0x80, in order.
   std::vector<uint32_t> HaltWindows() const;
 
@@ -46,6 +50,10 @@ class HardwareHooks {
   uint16_t Backdoor();
   uint64_t NextTimeStamp() { return TimeStamp_.fetch_add(kTicksPerRead) + kTicksPerRead; }
   void CountCacheFlush() { CacheFlushes_.fetch_add(1); }
+  // Counts one access of the calling processor; MMIO in the data register of a sideband pair
+  // counts as a sideband access.
+  void Count(CountedAccess Kind, uint64_t Amount = 1);
+  void CountMmio(uint64_t Address, bool Write);
   // Sees every port write; watches the display of a halting fatal stop.
   void ObservePortWrite(uint16_t Port, uint32_t Value);
 
@@ -61,6 +69,8 @@ class HardwareHooks {
   uint32_t HaltCode_ = 0;
   std::vector<uint32_t> HaltWindows_;
   const CCX_ARCH_HOST_HOOKS *Previous_;
+  AccessCounters Accounting_;
+  const CCX_ARCH_MEMORY_OBSERVER *PreviousObserver_;
 };
 
 }  // namespace sim

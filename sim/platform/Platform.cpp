@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "sim/platform/ProcessorRegisters.h"
+#include "sim/platform/S3TokensPlatform.h"
 #include "sim/uefi/HobListBuilder.h"
 #include "uefi/Hob.h"
 
@@ -56,6 +57,11 @@ Platform::Platform(const Machine &Description, const PlatformOptions &Options, B
   CoreOptions.dram = Machine_.Dram;
   if (Options.Notes) CoreOptions.diagnostics = Options.Notes;
   CoreOptions.variableFile = Options.VariableFile;
+  if (Options.Schedule != nullptr) {
+    CoreOptions.faults = [Schedule = Options.Schedule](FaultSite Site, const EFI_GUID *Guid) {
+      return Schedule->Check(Site, Guid);
+    };
+  }
   CoreOptions.onReset = [this](EFI_RESET_TYPE Type) {
     Control_.EndFromInside({BootEnd::Reset, static_cast<uint64_t>(Type), "ResetSystem"});
   };
@@ -87,11 +93,18 @@ Platform::Platform(const Machine &Description, const PlatformOptions &Options, B
     Fabric_->SetProximityDomain(Complex, Domain.Domain);
   }
   Mp_ = std::make_unique<MpServices>(*Processors_);
+  Hardware_->Accounting().TakeDispatchesFrom(*Mp_);
+  if (Options.Schedule != nullptr) {
+    Mp_->SetStartFault([Schedule = Options.Schedule] { return Schedule->Check(FaultSite::MpStart, nullptr); });
+  }
   Options_ = std::make_unique<OptionService>(Machine_.Options, Faults_);
   Soc_ = std::make_unique<SocService>(Machine_.Shape, Machine_.Soc, Faults_);
   Smu_ = std::make_unique<SmuService>(Machine_.Smu, Faults_);
   MmioAllocator_ = std::make_unique<FabricMmioAllocator>(Machine_.MmioPool.Base, Machine_.MmioPool.Size, Faults_);
   Regions_ = std::make_unique<RegionService>(Faults_);
+  // The token-store owner hands its store over in a heap HOB, as every buffer made before DXE is.
+  if (auto Hob = TokenStoreHob(Machine_.TokenStore)) Machine_.HeapHobs.push_back(*Hob);
+  PrepareS3Platform(*this);
 }
 
 Platform::~Platform() = default;

@@ -15,6 +15,7 @@
 #include "sim/devices/DeviceSet.h"
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootControl.h"
+#include "sim/platform/FaultSchedule.h"
 #include "sim/platform/HardwareHooks.h"
 #include "sim/siblings/FabricServices.h"
 #include "sim/siblings/FaultInjector.h"
@@ -33,6 +34,9 @@ struct PlatformOptions {
   std::optional<std::filesystem::path> VariableFile;
   // Messages of the simulator itself (a failed mapping, an access it refused).
   Diagnostics Notes;
+  // Firmware-service failures to inject across the boot; none: every service works. The schedule
+  // must outlive the platform.
+  FaultSchedule *Schedule = nullptr;
 };
 
 class Platform {

@@ -17,4 +17,9 @@ uint64_t FaultInjector::Calls(const std::string &Service, const std::string &Que
   return It == Counts_.end() ? 0 : It->second;
 }
 
+std::map<std::pair<std::string, std::string>, uint64_t> FaultInjector::AllCalls() const {
+  std::lock_guard<std::mutex> Guard(Lock_);
+  return Counts_;
+}
+
 }  // namespace sim

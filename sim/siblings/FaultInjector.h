@@ -22,6 +22,8 @@ class FaultInjector {
   // Counts one call of Service.Query and answers the injected status for this call, if any.
   std::optional<uint64_t> Call(const std::string &Service, const std::string &Query);
   uint64_t Calls(const std::string &Service, const std::string &Query) const;
+  // Every query that was called, (service, query) → calls: the points a sweep can make fail.
+  std::map<std::pair<std::string, std::string>, uint64_t> AllCalls() const;
 
  private:
   std::vector<InjectedFault> Faults_;

@@ -33,7 +33,21 @@ EFI_STATUS SmmSiblings::Communicate(const void *Buffer, const UINTN *Size) {
   std::lock_guard<std::mutex> Guard(Lock_);
   const auto *Bytes = static_cast<const uint8_t *>(Buffer);
   Messages_.emplace_back(Bytes, Bytes + *Size);
+  if (ReadMemory_ && Messages_.back().size() >= kS3HandoffBytes) {
+    S3HandoffView View = ReadS3Handoff(Messages_.back(), ReadMemory_);
+    if (View.IsS3Message) S3Handoffs_.push_back(std::move(View));
+  }
   return EFI_SUCCESS;
+}
+
+void SmmSiblings::SetMemoryReader(MemoryReader Reader) {
+  std::lock_guard<std::mutex> Guard(Lock_);
+  ReadMemory_ = std::move(Reader);
+}
+
+std::vector<S3HandoffView> SmmSiblings::S3Handoffs() const {
+  std::lock_guard<std::mutex> Guard(Lock_);
+  return S3Handoffs_;
 }
 
 void SmmSiblings::SetPhaseSource(std::function<std::string()> Source) {

@@ -1,5 +1,6 @@
 // The SMM side as DXE drivers see it: the SMM control protocol that raises software SMIs and the
-// SMM communication protocol that hands a buffer to SMM. Both record what they were given.
+// SMM communication protocol that hands a buffer to SMM. Both record what they were given, and the
+// SMM side reads the S3 save table it is handed.
 #ifndef SIM_SIBLINGS_SMM_SIBLINGS_H_
 #define SIM_SIBLINGS_SMM_SIBLINGS_H_
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/siblings/S3SmmSide.h"
 #include "uefi/SmmCommunication.h"
 #include "uefi/SmmControl2.h"
 
@@ -36,6 +38,10 @@ class SmmSiblings {
   void SetPhaseSource(std::function<std::string()> Source);
   // Each message as SMM received it: the bytes of the buffer, CommSize long.
   std::vector<std::vector<uint8_t>> Messages() const;
+  // Lets the SMM side read simulated memory by address; S3 hand-offs are read while they arrive,
+  // as the DXE copy of the table is freed right after.
+  void SetMemoryReader(MemoryReader Reader);
+  std::vector<S3HandoffView> S3Handoffs() const;
 
   // Used by the thunks.
   EFI_STATUS Trigger(const uint8_t *Command, const uint8_t *Data);
@@ -58,6 +64,8 @@ class SmmSiblings {
   std::vector<SoftwareSmi> Smis_;
   std::function<std::string()> PhaseSource_;
   std::vector<std::vector<uint8_t>> Messages_;
+  MemoryReader ReadMemory_;
+  std::vector<S3HandoffView> S3Handoffs_;
 };
 
 }  // namespace sim

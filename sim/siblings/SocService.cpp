@@ -12,9 +12,8 @@ EFI_STATUS EFIAPI GetCoreCountInfo(QORVEX_SOC_SERVICES_PROTOCOL *This, UINT32 *P
                                    UINT32 *CoresPerComplexDie, BOOLEAN *Smt) {
   return OwnerOf(This).CoreCountInfo(PresentMask, CoreDisableMask, CoresPerComplexDie, Smt);
 }
-// The overclocking message table is not part of this machine description.
-EFI_STATUS EFIAPI GetOcMessageTable(QORVEX_SOC_SERVICES_PROTOCOL *, const SOC_OC_MESSAGE_TABLE **) {
-  return EFI_UNSUPPORTED;
+EFI_STATUS EFIAPI GetOcMessageTable(QORVEX_SOC_SERVICES_PROTOCOL *This, const SOC_OC_MESSAGE_TABLE **Table) {
+  return OwnerOf(This).OcMessageTable(Table);
 }
 EFI_STATUS EFIAPI GetDieCoreInfo(QORVEX_SOC_SERVICES_PROTOCOL *This, UINT32 DieIndex, UINT32 *PresentMask,
                                  UINT32 *DisableMask, UINT32 *CoreDisableMasks, UINT32 *ArrayBytes,
@@ -31,6 +30,16 @@ SocService::SocService(const Topology &Shape, const SocSettings &Settings, Fault
     : Shape_(Shape), Settings_(Settings), Faults_(Faults) {
   Record_.Protocol = {1, sim::GetMaxCoreFid, sim::GetCoreCountInfo, sim::GetOcMessageTable, sim::GetDieCoreInfo};
   Record_.Owner = this;
+  const OcMessageSettings &Messages = Settings.OcMessages;
+  OcMessages_ = {Messages.Revision, Messages.First, Messages.Voltage, Messages.Frequency};
+}
+
+// The table lives as long as the service; a machine without one hands back null.
+EFI_STATUS SocService::OcMessageTable(const SOC_OC_MESSAGE_TABLE **Table) {
+  if (Table == nullptr) return EFI_INVALID_PARAMETER;
+  if (auto Status = Faults_.Call("soc", "GetOcMessageTable")) return *Status;
+  *Table = Settings_.OcMessages.Present ? &OcMessages_ : nullptr;
+  return EFI_SUCCESS;
 }
 
 uint32_t SocService::CoresPerComplexDie() const {

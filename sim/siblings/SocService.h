@@ -1,8 +1,9 @@
 // The SOC component's service (QORVEX_SOC_SERVICES_PROTOCOL), played from the machine: the
 // highest core frequency, and which complex dies and cores the package was built with. A complex
 // die is built with the most complexes and cores any complex die of the machine has; cores the
-// topology leaves out of a complex die are the ones its core-disable mask names. Every query can
-// fail through the fault injector (service "soc").
+// topology leaves out of a complex die are the ones its core-disable mask names. It also hands out
+// the overclocking message numbers of the system management unit. Every query can fail through the
+// fault injector (service "soc").
 #ifndef SIM_SIBLINGS_SOC_SERVICE_H_
 #define SIM_SIBLINGS_SOC_SERVICE_H_
 
@@ -42,12 +43,14 @@ class SocService {
                            BOOLEAN *Smt);
   EFI_STATUS DieCoreInfo(UINT32 DieIndex, UINT32 *PresentMask, UINT32 *DisableMask, UINT32 *CoreDisableMasks,
                          UINT32 *ArrayBytes, UINT32 *CoresPerDie, BOOLEAN *Smt, UINT32 *ArrayEntries);
+  EFI_STATUS OcMessageTable(const SOC_OC_MESSAGE_TABLE **Table);
 
  private:
   const Topology &Shape_;
   SocSettings Settings_;
   FaultInjector &Faults_;
   SocServiceRecord Record_;
+  SOC_OC_MESSAGE_TABLE OcMessages_{};
 };
 
 }  // namespace sim

@@ -15,6 +15,9 @@ EFI_STATUS EFIAPI AllocatePagesThunk(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE Mem
     if (Memory == nullptr) {
       return EFI_INVALID_PARAMETER;
     }
+    if (auto injected = core.InjectedFault(FaultSite::PageAllocation)) {
+      return *injected;
+    }
     return core.Memory().AllocatePages(allocateType, memoryType, Pages, *Memory);
   });
 }
@@ -33,7 +36,12 @@ EFI_STATUS EFIAPI GetMemoryMapThunk(UINTN *MemoryMapSize, EFI_MEMORY_DESCRIPTOR 
 EFI_STATUS EFIAPI AllocatePoolThunk(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
   const uint32_t memoryType = RawEnumValue(PoolType);
   return thunk::Call("AllocatePool", TPL_NOTIFY,
-                     [&](UefiCore &core) { return core.Pool().Allocate(memoryType, Size, Buffer); });
+                     [&](UefiCore &core) {
+                       if (auto injected = core.InjectedFault(FaultSite::PoolAllocation)) {
+                         return *injected;
+                       }
+                       return core.Pool().Allocate(memoryType, Size, Buffer);
+                     });
 }
 
 EFI_STATUS EFIAPI FreePoolThunk(VOID *Buffer) {

@@ -80,6 +80,12 @@ EFI_STATUS EFIAPI LocateHandleBufferThunk(EFI_LOCATE_SEARCH_TYPE SearchType, EFI
 
 EFI_STATUS EFIAPI LocateProtocolThunk(EFI_GUID *Protocol, VOID *Registration, VOID **Interface) {
   return thunk::Call("LocateProtocol", TPL_NOTIFY, [&](UefiCore &core) {
+    if (auto injected = core.InjectedFault(FaultSite::LocateProtocol, Protocol)) {
+      if (Interface != nullptr) {
+        *Interface = nullptr;
+      }
+      return *injected;
+    }
     return core.Protocols().LocateProtocol(Protocol, Registration, Interface);
   });
 }

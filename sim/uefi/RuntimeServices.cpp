@@ -56,6 +56,9 @@ EFI_STATUS EFIAPI GetNextVariableNameThunk(UINTN *VariableNameSize, CHAR16 *Vari
 EFI_STATUS EFIAPI SetVariableThunk(CHAR16 *VariableName, EFI_GUID *VendorGuid, UINT32 Attributes, UINTN DataSize,
                                    VOID *Data) {
   return thunk::Call("SetVariable", TPL_CALLBACK, [&](UefiCore &core) {
+    if (auto injected = core.InjectedFault(FaultSite::VariableWrite)) {
+      return *injected;
+    }
     return core.Variables().SetVariable(VariableName, VendorGuid, Attributes, DataSize, Data);
   });
 }

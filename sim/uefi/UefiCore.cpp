@@ -17,7 +17,8 @@ UefiCore::UefiCore(UefiCoreOptions options)
       events_(diagnostics_),
       protocols_(events_, pool_),
       variables_(diagnostics_, options.variableLimits),
-      tables_(events_) {
+      tables_(events_),
+      faults_(std::move(options.faults)) {
   events_.SetCloseListener([this](EFI_EVENT event) { protocols_.ForgetEvent(event); });
   if (options.variableFile) {
     variables_.AttachFile(*options.variableFile);

@@ -16,6 +16,7 @@
 
 #include "sim/uefi/Diagnostics.h"
 #include "sim/uefi/EventSystem.h"
+#include "sim/uefi/FaultHook.h"
 #include "sim/uefi/PhysicalMemory.h"
 #include "sim/uefi/PoolAllocator.h"
 #include "sim/uefi/ProtocolDatabase.h"
@@ -34,6 +35,9 @@ struct UefiCoreOptions {
   // Where non-volatile variables persist between boots; none keeps them in memory only.
   std::optional<std::filesystem::path> variableFile;
   VariableLimits variableLimits;
+  // Asked before each page or pool allocation, protocol location and variable write made through
+  // the tables; none lets every call through.
+  FaultHook faults;
 };
 
 // What ResetSystem was asked for, kept for the report.
@@ -109,6 +113,10 @@ class UefiCore {
   uint64_t StalledMicroseconds() const { return stalledMicroseconds_; }
   // The thread that activated the core: the simulated bootstrap processor.
   std::thread::id BootThread() const { return bootThread_.load(); }
+  // The status the fault hook wants this call at Site to fail with, if any.
+  std::optional<EFI_STATUS> InjectedFault(FaultSite site, const EFI_GUID *guid = nullptr) const {
+    return faults_ ? faults_(site, guid) : std::nullopt;
+  }
 
  private:
   Diagnostics diagnostics_;
@@ -123,6 +131,7 @@ class UefiCore {
   uint64_t monotonicCount_ = 0;
   uint64_t stalledMicroseconds_ = 0;
   std::atomic<std::thread::id> bootThread_;
+  FaultHook faults_;
 
   static std::atomic<UefiCore *> current_;
 };

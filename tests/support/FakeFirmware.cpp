@@ -58,6 +58,7 @@ EFI_STATUS EFIAPI CloseEventThunk(EFI_EVENT Event) {
 }
 EFI_STATUS EFIAPI SignalEventThunk(EFI_EVENT Event) { return gCurrent->Record("SignalEvent"); }
 EFI_STATUS EFIAPI AllocatePoolThunk(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
+  gCurrent->PoolRequests.emplace_back(static_cast<uint32_t>(Type), Size);
   EFI_STATUS Status = gCurrent->Record("AllocatePool");
   if (EFI_ERROR(Status)) return Status;
   *Buffer = std::malloc(Size == 0 ? 1 : Size);

@@ -103,6 +103,8 @@ class FakeFirmware {
   // Pool blocks handed out and not given back. Firmware keeps some pool for good (the shared
   // heap's nodes); the fake frees what is left when it goes.
   std::vector<void *> LivePool;
+  // Every AllocatePool request, in order: (memory type, size).
+  std::vector<std::pair<uint32_t, uint64_t>> PoolRequests;
 
   static FakeFirmware *Current();
 

@@ -1,0 +1,276 @@
+#include "tests/sim/reliability/FaultSweep.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "sim/consumers/AcpiProcessorObjects.h"
+#include "sim/consumers/AffinityTableBuilder.h"
+#include "sim/consumers/PlatformTables.h"
+#include "sim/consumers/SratBuilder.h"
+#include "sim/platform/GuidNames.h"
+
+namespace sim {
+namespace {
+
+std::string HexText(uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// The protocols a boot left installed, as "name" → how many instances.
+std::map<std::string, size_t> InstalledCounts(const BootRecord &Boot) {
+  std::map<std::string, size_t> Counts;
+  for (const InstalledEntry &Entry : Boot.Installed) Counts[Entry.Protocol]++;
+  return Counts;
+}
+
+constexpr unsigned kHangSeconds = 300;
+
+bool SameMsrChanges(const std::vector<MsrChange> &Left, const std::vector<MsrChange> &Right) {
+  return std::equal(Left.begin(), Left.end(), Right.begin(), Right.end(), [](const MsrChange &A, const MsrChange &B) {
+    return A.Msr == B.Msr && A.Before == B.Before && A.After == B.After && A.Processors == B.Processors;
+  });
+}
+
+// A fatal-stop code names its unit in the upper 16 bits and a four-digit decimal number, written
+// in hexadecimal, in the lower 16.
+bool WellFormedStopCode(uint32_t Code) {
+  for (unsigned Digit = 0; Digit < 4; Digit++) {
+    if (((Code >> (4 * Digit)) & 0xF) > 9) return false;
+  }
+  return true;
+}
+
+// Runs the consumers that call every installed service, as the platform's table builders do.
+void RunConsumers(Platform &Machine, SweepBoot &Boot) {
+  auto Keep = [&Boot](const std::string &Who, const std::vector<std::string> &Errors) {
+    for (const std::string &Error : Errors) Boot.ConsumerErrors.push_back(Who + ": " + Error);
+  };
+  const AcpiProcessorReport Acpi = BuildAcpiProcessorObjects(Machine);
+  Keep("ACPI processor objects", Acpi.Errors);
+  Keep("SRAT", BuildSrat(Machine).Errors);
+  Keep("resource affinity table", BuildAffinityTable(Machine).Errors);
+  BuildPcct(Machine);
+  BuildHest(Machine);
+  BuildSmbios(Machine);
+}
+
+SweepBoot Boot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, FaultSchedule &Schedule,
+               std::map<std::pair<std::string, std::string>, uint64_t> *SiblingCalls) {
+  SweepBoot Result;
+  BootOptions Options;
+  Options.Faults = &Schedule;
+  Options.AfterBoot = [&](Platform &Machine) {
+    RunConsumers(Machine, Result);
+    if (SiblingCalls != nullptr) *SiblingCalls = Machine.Faults().AllCalls();
+  };
+  Result.Record = RunBoot(Description, Image, Options);
+  Result.Fired = Schedule.Fired();
+  return Result;
+}
+
+}  // namespace
+
+std::vector<uint32_t> NewFatalStops(const BootRecord &Clean, const BootRecord &Faulted) {
+  std::vector<uint32_t> Unmatched = Clean.FatalStops;
+  std::vector<uint32_t> New;
+  for (uint32_t Code : Faulted.FatalStops) {
+    const auto Same = std::find(Unmatched.begin(), Unmatched.end(), Code);
+    if (Same != Unmatched.end()) {
+      Unmatched.erase(Same);
+    } else {
+      New.push_back(Code);
+    }
+  }
+  return New;
+}
+
+bool CountQueryCutsTheWalk(const FaultPoint &Point) {
+  return Point.IsSibling && Point.Sibling.Service == "fabric_topology" && Point.Sibling.Query.starts_with("GetNumberOf");
+}
+
+std::string FaultPoint::Describe() const {
+  if (IsSibling) return Sibling.Service + "." + Sibling.Query + " call " + std::to_string(Sibling.Call);
+  std::string Text = FaultSiteName(Schedule.Site);
+  if (Schedule.Site == FaultSite::LocateProtocol) Text += " of " + GuidName(Schedule.Protocol);
+  return Text + " call " + std::to_string(Schedule.Call);
+}
+
+SweepBaseline CountFaultPoints(const Machine &Description, const CCX_DRIVER_IMAGE &Image) {
+  SweepBaseline Baseline;
+  FaultSchedule Counter;
+  std::map<std::pair<std::string, std::string>, uint64_t> SiblingCalls;
+  Baseline.Boot = Boot(Description, Image, Counter, &SiblingCalls);
+  for (FaultSite Site : {FaultSite::PageAllocation, FaultSite::PoolAllocation, FaultSite::VariableWrite,
+                         FaultSite::MpStart}) {
+    for (uint64_t Call = 1; Call <= Counter.Calls(Site); Call++) {
+      FaultPoint Point;
+      Point.Schedule = {Site, EFI_GUID{}, Call, DefaultFaultStatus(Site)};
+      Baseline.Points.push_back(Point);
+    }
+  }
+  for (const auto &[Guid, Calls] : Counter.Locates()) {
+    for (uint64_t Call = 1; Call <= Calls; Call++) {
+      FaultPoint Point;
+      Point.Schedule = {FaultSite::LocateProtocol, Guid, Call, DefaultFaultStatus(FaultSite::LocateProtocol)};
+      Baseline.Points.push_back(Point);
+    }
+  }
+  // A topology walk asks the same query once per processor; past the first calls, every sixteenth
+  // and the last stand for the rest unless the whole sweep is asked for.
+  const bool Every = std::getenv("CCX_FULL_SWEEP") != nullptr;
+  for (const auto &[Query, Calls] : SiblingCalls) {
+    for (uint64_t Call = 1; Call <= Calls; Call++) {
+      if (!Every && Call > 8 && Call % 16 != 0 && Call != Calls) continue;
+      FaultPoint Point;
+      Point.IsSibling = true;
+      Point.Sibling = {Query.first, Query.second, Call, EFI_DEVICE_ERROR};
+      Baseline.Points.push_back(Point);
+    }
+  }
+  return Baseline;
+}
+
+SweepBoot BootWithFault(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const FaultPoint &Point) {
+  if (Point.IsSibling) {
+    Machine Faulted = Description;
+    Faulted.Faults.push_back(Point.Sibling);
+    FaultSchedule None;
+    std::map<std::pair<std::string, std::string>, uint64_t> SiblingCalls;
+    SweepBoot Result = Boot(Faulted, Image, None, &SiblingCalls);
+    const auto It = SiblingCalls.find({Point.Sibling.Service, Point.Sibling.Query});
+    Result.SiblingFaultsFired = It != SiblingCalls.end() && It->second >= Point.Sibling.Call ? 1 : 0;
+    return Result;
+  }
+  FaultSchedule Schedule({Point.Schedule});
+  return Boot(Description, Image, Schedule, nullptr);
+}
+
+std::vector<std::string> CheckFaultedBoot(const SweepBoot &Baseline, const SweepBoot &Faulted,
+                                          const FaultPoint &Point) {
+  std::vector<std::string> Problems;
+  const BootRecord &Clean = Baseline.Record;
+  const BootRecord &Boot = Faulted.Record;
+  const size_t Fired = Point.IsSibling ? Faulted.SiblingFaultsFired : Faulted.Fired.size();
+  if (Fired != 1) Problems.push_back("the fault was not reached (the boot is not repeatable)");
+  if (Boot.End.How == BootEnd::SimulatorError) Problems.push_back("the simulator failed: " + Boot.End.Detail);
+  if (Boot.End.How == BootEnd::FatalHalt) Problems.push_back("the boot halted although fatal stops return here");
+  if (!Boot.EntryStatus) Problems.push_back("the entry never returned");
+  // Whatever failed, the driver touched nothing the simulator had to refuse.
+  for (const std::string &Note : Boot.Notes) {
+    if (std::find(Clean.Notes.begin(), Clean.Notes.end(), Note) == Clean.Notes.end()) {
+      Problems.push_back("simulator note: " + Note);
+    }
+  }
+  for (uint32_t Code : Boot.FatalStops) {
+    if (!WellFormedStopCode(Code)) Problems.push_back("fatal stop " + HexText(Code) + " is no unit/number code");
+  }
+  // A failure may leave protocols out, never add or duplicate one.
+  const auto CleanProtocols = InstalledCounts(Clean);
+  for (const auto &[Name, Count] : InstalledCounts(Boot)) {
+    const auto It = CleanProtocols.find(Name);
+    if (It == CleanProtocols.end() || Count > It->second) {
+      Problems.push_back(Name + " installed " + std::to_string(Count) + " times, " +
+                         std::to_string(It == CleanProtocols.end() ? 0 : It->second) + " in the clean boot");
+    }
+  }
+  // The shared heap stays a sound list, and every buffer in it is whole: the size and the leading
+  // bytes the clean boot gave it, a valid header.
+  if (!Boot.Heap.Problem.empty()) Problems.push_back("heap list: " + Boot.Heap.Problem);
+  for (const HeapBufferView &Buffer : Boot.Heap.Buffers) {
+    const auto Same = std::find_if(Clean.Heap.Buffers.begin(), Clean.Heap.Buffers.end(),
+                                   [&](const HeapBufferView &Other) { return Other.Handle == Buffer.Handle; });
+    if (Same == Clean.Heap.Buffers.end()) {
+      Problems.push_back("heap buffer " + HexText(Buffer.Handle) + " appears only under the fault");
+    } else if (Same->Size != Buffer.Size || Same->Valid != Buffer.Valid || Same->Signature != Buffer.Signature) {
+      Problems.push_back("heap buffer " + HexText(Buffer.Handle) + " is not the clean boot's (size " +
+                         std::to_string(Buffer.Size) + ")");
+    }
+  }
+  // The consumers' checks of the answers they did get still hold. A failed count query of the
+  // topology service is the exception still open: the walk reports it as its normal end, so the
+  // services answer with the processors met so far, and the consumers see processors missing.
+  if (CountQueryCutsTheWalk(Point)) return Problems;
+  for (const std::string &Error : Faulted.ConsumerErrors) {
+    if (std::find(Baseline.ConsumerErrors.begin(), Baseline.ConsumerErrors.end(), Error) ==
+        Baseline.ConsumerErrors.end()) {
+      Problems.push_back("consumer: " + Error);
+    }
+  }
+  return Problems;
+}
+
+std::string OutcomeKind(const SweepBoot &Baseline, const SweepBoot &Faulted) {
+  const BootRecord &Clean = Baseline.Record;
+  const BootRecord &Boot = Faulted.Record;
+  if (Boot.End.How == BootEnd::Reset) return "reset";
+  if (Boot.End.How == BootEnd::FatalHalt) return "halted";
+  if (Boot.End.How == BootEnd::SimulatorError) return "simulator error";
+  const std::vector<uint32_t> Stops = NewFatalStops(Clean, Boot);
+  if (!Stops.empty()) return "fatal stop " + HexText(Stops.front());
+  if (Boot.EntryStatus != Clean.EntryStatus) return "entry status " + HexText(Boot.EntryStatus.value_or(0));
+  if (InstalledCounts(Boot) != InstalledCounts(Clean)) return "fewer protocols installed";
+  if (Faulted.ConsumerErrors != Baseline.ConsumerErrors) return "walk cut short, processors missing (open)";
+  if (!SameMsrChanges(Boot.MsrChanges, Clean.MsrChanges)) return "MSRs differ, boot succeeds";
+  if (Boot.Heap.Buffers.size() != Clean.Heap.Buffers.size()) return "fewer heap buffers";
+  return "absorbed";
+}
+
+SweepVerdict JudgeFaultPoint(const SweepBoot &Baseline, const Machine &Description, const CCX_DRIVER_IMAGE &Image,
+                             const FaultPoint &Point) {
+  int Pipe[2];
+  if (pipe(Pipe) != 0) return {{"no pipe for the child"}, "simulator error"};
+  std::fflush(nullptr);
+  const pid_t Child = fork();
+  if (Child == 0) {
+    close(Pipe[0]);
+    // A boot that hangs ends the child (SIGALRM) instead of the sweep; no boot comes near this.
+    alarm(kHangSeconds);
+    const SweepBoot Faulted = BootWithFault(Description, Image, Point);
+    // One line each: the kind first, then the problems.
+    std::string Text = OutcomeKind(Baseline, Faulted) + "\n";
+    for (const std::string &Problem : CheckFaultedBoot(Baseline, Faulted, Point)) Text += Problem + "\n";
+    size_t Done = 0;
+    while (Done < Text.size()) {
+      const ssize_t Written = write(Pipe[1], Text.data() + Done, Text.size() - Done);
+      if (Written <= 0) break;
+      Done += static_cast<size_t>(Written);
+    }
+    _exit(0);
+  }
+  close(Pipe[1]);
+  std::string Text;
+  char Chunk[4096];
+  for (ssize_t Read; (Read = read(Pipe[0], Chunk, sizeof(Chunk))) > 0;) Text.append(Chunk, static_cast<size_t>(Read));
+  close(Pipe[0]);
+  int Status = 0;
+  if (Child < 0 || waitpid(Child, &Status, 0) != Child) return {{"the child could not be run"}, "simulator error"};
+  if (WIFSIGNALED(Status)) {
+    const std::string Kind = WTERMSIG(Status) == SIGALRM ? std::string("hung")
+                                                          : "crashed (signal " + std::to_string(WTERMSIG(Status)) + ")";
+    return {{Kind}, Kind};
+  }
+  if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) {
+    const std::string Kind = "child exited with status " + std::to_string(WEXITSTATUS(Status));
+    return {{Kind}, Kind};
+  }
+  SweepVerdict Verdict;
+  size_t Start = 0;
+  for (size_t End; (End = Text.find('\n', Start)) != std::string::npos; Start = End + 1) {
+    const std::string Line = Text.substr(Start, End - Start);
+    if (Verdict.Kind.empty()) {
+      Verdict.Kind = Line;
+    } else {
+      Verdict.Problems.push_back(Line);
+    }
+  }
+  return Verdict;
+}
+
+}  // namespace sim

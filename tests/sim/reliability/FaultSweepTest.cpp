@@ -1,0 +1,135 @@
+// The fault-injection sweep over the default boot: for every page and pool allocation, variable
+// write, MP services start, protocol location and sibling query the clean boot makes, one boot in
+// which exactly that call fails, checked for what must hold whatever failed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+
+#include "interfaces/QorvexGuids.h"
+#include "tests/sim/reliability/FaultSweep.h"
+#include "uefi/StandardGuids.h"
+
+namespace sim {
+namespace {
+
+struct SweepGroup {
+  const char *Name;
+  bool Sibling;
+  FaultSite Site;
+};
+
+class DefaultBootFaultSweep : public ::testing::TestWithParam<SweepGroup> {
+ protected:
+  static const SweepBaseline &Baseline() {
+    static const SweepBaseline Counted = CountFaultPoints(DefaultMachine(), CcxImageDescriptor);
+    return Counted;
+  }
+};
+
+TEST_P(DefaultBootFaultSweep, EveryFailingCallLeavesASoundBoot) {
+  const SweepGroup Group = GetParam();
+  ASSERT_EQ(Baseline().Boot.Record.End.How, BootEnd::Returned);
+  ASSERT_EQ(Baseline().Boot.Record.EntryStatus, EFI_SUCCESS);
+  std::map<std::string, size_t> Tally;
+  size_t Points = 0;
+  for (const FaultPoint &Point : Baseline().Points) {
+    if (Point.IsSibling != Group.Sibling || (!Group.Sibling && Point.Schedule.Site != Group.Site)) continue;
+    Points++;
+    const SweepVerdict Verdict = JudgeFaultPoint(Baseline().Boot, DefaultMachine(), CcxImageDescriptor, Point);
+    for (const std::string &Problem : Verdict.Problems) ADD_FAILURE() << Point.Describe() << ": " << Problem;
+    Tally[Verdict.Kind]++;
+    if (Verdict.Kind != "absorbed") std::printf("  %s -> %s\n", Point.Describe().c_str(), Verdict.Kind.c_str());
+  }
+  // The default boot reaches every kind of point at least once.
+  EXPECT_GT(Points, 0u) << "the clean boot made no call of " << Group.Name;
+  std::printf("fault sweep, %s: %zu points\n", Group.Name, Points);
+  for (const auto &[Kind, Count] : Tally) std::printf("  %-40s %zu\n", Kind.c_str(), Count);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachKindOfCall, DefaultBootFaultSweep,
+    ::testing::Values(SweepGroup{"AllocatePages", false, FaultSite::PageAllocation},
+                      SweepGroup{"AllocatePool", false, FaultSite::PoolAllocation},
+                      SweepGroup{"LocateProtocol", false, FaultSite::LocateProtocol},
+                      SweepGroup{"SetVariable", false, FaultSite::VariableWrite},
+                      SweepGroup{"MpStart", false, FaultSite::MpStart},
+                      SweepGroup{"SiblingQuery", true, FaultSite::PageAllocation}),
+    [](const ::testing::TestParamInfo<SweepGroup> &Info) { return std::string(Info.param.Name); });
+
+// Failures whose handling the driver promises: the fatal stop it raises (0: none) and the status
+// its entry returns.
+struct PromisedEnd {
+  const char *Name;
+  FaultPoint Point;
+  uint32_t FatalStop;
+  EFI_STATUS EntryStatus;
+};
+
+FaultPoint Locate(const EFI_GUID &Guid, uint64_t Call) {
+  FaultPoint Point;
+  Point.Schedule = {FaultSite::LocateProtocol, Guid, Call, EFI_NOT_FOUND};
+  return Point;
+}
+FaultPoint Pages(uint64_t Call) {
+  FaultPoint Point;
+  Point.Schedule = {FaultSite::PageAllocation, EFI_GUID{}, Call, EFI_OUT_OF_RESOURCES};
+  return Point;
+}
+FaultPoint Query(const char *Service, const char *Name, uint64_t Call) {
+  FaultPoint Point;
+  Point.IsSibling = true;
+  Point.Sibling = {Service, Name, Call, EFI_DEVICE_ERROR};
+  return Point;
+}
+
+void PrintTo(const PromisedEnd &Case, std::ostream *Out) { *Out << Case.Name; }
+
+class PromisedFailure : public ::testing::TestWithParam<PromisedEnd> {
+ protected:
+  static const SweepBoot &Clean() {
+    static const SweepBoot Boot = CountFaultPoints(DefaultMachine(), CcxImageDescriptor).Boot;
+    return Boot;
+  }
+};
+
+TEST_P(PromisedFailure, EndsWithItsStopAndStatus) {
+  const PromisedEnd &Case = GetParam();
+  const SweepBoot Boot = BootWithFault(DefaultMachine(), CcxImageDescriptor, Case.Point);
+  ASSERT_EQ(Boot.Record.End.How, BootEnd::Returned) << Boot.Record.End.Detail;
+  EXPECT_EQ(Boot.Record.EntryStatus, Case.EntryStatus);
+  const std::vector<uint32_t> Stops = NewFatalStops(Clean().Record, Boot.Record);
+  if (Case.FatalStop == 0) {
+    EXPECT_TRUE(Stops.empty()) << "first new fatal stop 0x" << std::hex << (Stops.empty() ? 0 : Stops.front());
+  } else {
+    ASSERT_FALSE(Stops.empty());
+    EXPECT_EQ(Stops.front(), Case.FatalStop);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachPromise, PromisedFailure,
+    ::testing::Values(
+        PromisedEnd{"NumaServiceMissing", Locate(gQorvexFabricNumaServicesProtocolGuid, 1), 0, EFI_ABORTED},
+        PromisedEnd{"SystemServiceMissing", Locate(gQorvexFabricSystemServicesProtocolGuid, 1), 0, EFI_ABORTED},
+        PromisedEnd{"TopologyServiceMissing", Locate(gQorvexFabricTopologyServicesProtocolGuid, 1), 0, EFI_ABORTED},
+        PromisedEnd{"RmpProbeAllocation", Pages(1), 0x30910832, EFI_SUCCESS},
+        PromisedEnd{"RmpReservation", Pages(2), 0x30910855, EFI_SUCCESS},
+        PromisedEnd{"PcctWithoutMmioAllocator", Locate(gQorvexFabricMmioAllocatorProtocolGuid, 1), 0x30791098,
+                    EFI_SUCCESS},
+        PromisedEnd{"SmbiosWithoutSoc", Locate(gQorvexSocServicesProtocolGuid, 1), 0x307E0178, EFI_SUCCESS},
+        PromisedEnd{"SmbiosWithoutSmu", Locate(gQorvexSmuServicesProtocolGuid, 1), 0x307E0181, EFI_SUCCESS},
+        PromisedEnd{"CacheSizeWithoutSystemService", Locate(gQorvexFabricSystemServicesProtocolGuid, 2), 0x30890312,
+                    EFI_SUCCESS},
+        // A missing configuration protocol reads as every item at its automatic setting; it once
+        // made the driver call through a null pointer.
+        PromisedEnd{"PcdProtocolMissing", Locate(gPcdProtocolGuid, 1), 0, EFI_SUCCESS},
+        // Without it the S3 hand-off finds no communication buffer: the table stays in DXE memory.
+        PromisedEnd{"PiPcdProtocolMissingAtHandOff", Locate(gEfiPcdProtocolGuid, 2), 0xA0752, EFI_SUCCESS},
+        PromisedEnd{"SmmCommunicationMissingAtHandOff", Locate(gEfiSmmCommunicationProtocolGuid, 1), 0xA0766,
+                    EFI_SUCCESS},
+        PromisedEnd{"OptionTableCopyFails", Query("option_hook", "CopyTable", 1), 0x20910168, EFI_SUCCESS}),
+    [](const ::testing::TestParamInfo<PromisedEnd> &Info) { return std::string(Info.param.Name); });
+
+}  // namespace
+}  // namespace sim
