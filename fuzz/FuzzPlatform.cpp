@@ -45,12 +45,7 @@ sim::BootEnd RunOnPlatform(const sim::Machine &Description, const FuzzRun &Run) 
     Machine.InstallStartingSiblings();
     if (Run.Prepare) Run.Prepare(Machine);
     CcxImageDescriptor.Load();
-    LoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
-    LoadedImage.SystemTable = Machine.Core().SystemTable();
-    LoadedImage.ImageCodeType = EfiBootServicesCode;
-    LoadedImage.ImageDataType = EfiBootServicesData;
-    EFI_HANDLE ImageHandle = nullptr;
-    Machine.Core().InstallProtocol(ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage);
+    EFI_HANDLE ImageHandle = sim::InstallLoadedImage(Machine, LoadedImage);
     Run.Drive(Machine, ImageHandle);
   });
   if (End.How == sim::BootEnd::SimulatorError) Fail(End.Detail.c_str());

@@ -4,15 +4,12 @@
 #include <string>
 
 #include "tools/Report.h"
+#include "sim/HexText.h"
 
 namespace ccxsim {
 namespace {
 
-std::string Hex(uint64_t Value, int Digits = 0) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
+using sim::Hex;
 
 // A list of APIC IDs with runs of consecutive numbers written as ranges: "0x0-0xF, 0x20-0x2F".
 std::string IdRanges(const std::vector<uint32_t> &Ids) {

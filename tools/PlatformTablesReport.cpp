@@ -6,15 +6,12 @@
 
 #include "tools/AccessReport.h"
 #include "tools/ServiceCalls.h"
+#include "sim/HexText.h"
 
 namespace ccxsim {
 namespace {
 
-std::string Hex(uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
+using sim::Hex;
 
 std::string Text(const CHAR8 *Field, size_t Width) { return std::string(Field, strnlen(Field, Width)); }
 

@@ -8,15 +8,12 @@
 #include "interfaces/HeapProtocol.h"
 #include "tools/AccessReport.h"
 #include "tools/S3TokensReport.h"
+#include "sim/HexText.h"
 
 namespace ccxsim {
 namespace {
 
-std::string Hex(uint64_t Value, int Digits = 0) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
+using sim::Hex;
 
 std::string TplName(uint64_t Tpl) {
   switch (Tpl) {

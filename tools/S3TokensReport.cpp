@@ -1,4 +1,5 @@
 #include "tools/S3TokensReport.h"
+#include "sim/HexText.h"
 
 #include <cstdio>
 #include <map>
@@ -7,11 +8,7 @@
 namespace ccxsim {
 namespace {
 
-std::string Hex(uint64_t Value, int Digits = 0) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
+using sim::Hex;
 
 std::string ProcessorList(const std::vector<size_t> &Which, size_t Count) {
   if (Which.size() == Count) return "all " + std::to_string(Count) + " processors";

@@ -6,18 +6,13 @@
 #include "arch/Msr.h"
 #include "interfaces/CcxAcpiServices.h"
 #include "interfaces/QorvexGuids.h"
+#include "sim/HexText.h"
 
 namespace sim {
 namespace {
 
 // The differing threads listed one by one per socket; the rest are counted.
 constexpr size_t kDifferencesShown = 8;
-
-std::string Hex(uint64_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 // Reads the socket records the way a table builder must: only within the size the buffer declares.
 void ReadSocketRecords(QORVEX_CCX_ACPI_SERVICES_PROTOCOL *Service, PSTATE_INFO_HEADER *Header,

@@ -5,6 +5,7 @@
 
 #include "interfaces/CcxCppcServices.h"
 #include "interfaces/QorvexGuids.h"
+#include "sim/HexText.h"
 
 namespace sim {
 namespace {
@@ -37,12 +38,6 @@ EFI_STATUS EFIAPI BuilderGetCpcOverrides(CCX_CPPC_OVERRIDE **List, UINT32 *Count
   *List = State->Overrides.empty() ? nullptr : State->Overrides.data();
   *Count = static_cast<UINT32>(State->Overrides.size());
   return EFI_SUCCESS;
-}
-
-std::string Hex(uint64_t Value, int Digits) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
 }
 
 // One element of the package as ASL, or an empty string when the entry cannot be expressed.

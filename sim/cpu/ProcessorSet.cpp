@@ -1,4 +1,5 @@
 #include "sim/cpu/ProcessorSet.h"
+#include "sim/HexText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,12 +8,6 @@
 
 namespace sim {
 namespace {
-
-std::string Hex(uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%X", Value);
-  return Text;
-}
 
 template <typename Overrides>
 void RequireKnownProcessors(const Overrides &ByProcessor, size_t Count, const char *What) {

@@ -114,6 +114,16 @@ void Collect(Platform &Machine, BootRecord &Record) {
 
 }  // namespace
 
+EFI_HANDLE InstallLoadedImage(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage) {
+  LoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
+  LoadedImage.SystemTable = Machine.Core().SystemTable();
+  LoadedImage.ImageCodeType = EfiBootServicesCode;
+  LoadedImage.ImageDataType = EfiBootServicesData;
+  EFI_HANDLE Handle = nullptr;
+  Machine.Core().InstallProtocol(Handle, gEfiLoadedImageProtocolGuid, &LoadedImage);
+  return Handle;
+}
+
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options) {
   BootRecord Record;
   Record.Image = Image.Name;
@@ -152,23 +162,13 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
       Record.Steps.push_back(std::string("library start-up of ") + Options.PeerBefore->Name);
       Machine.Hardware().Accounting().Enter(Record.Steps.back());
       Options.PeerBefore->Load();
-      PeerLoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
-      PeerLoadedImage.SystemTable = Machine.Core().SystemTable();
-      PeerLoadedImage.ImageCodeType = EfiBootServicesCode;
-      PeerLoadedImage.ImageDataType = EfiBootServicesData;
-      EFI_HANDLE PeerHandle = nullptr;
-      Machine.Core().InstallProtocol(PeerHandle, gEfiLoadedImageProtocolGuid, &PeerLoadedImage);
+      EFI_HANDLE PeerHandle = InstallLoadedImage(Machine, PeerLoadedImage);
       Options.PeerBefore->LibraryStartup(PeerHandle, Machine.Core().SystemTable());
     }
 
     // A fresh load of the image: every global at its load-time value.
     Image.Load();
-    LoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
-    LoadedImage.SystemTable = Machine.Core().SystemTable();
-    LoadedImage.ImageCodeType = EfiBootServicesCode;
-    LoadedImage.ImageDataType = EfiBootServicesData;
-    EFI_HANDLE ImageHandle = nullptr;
-    Machine.Core().InstallProtocol(ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage);
+    EFI_HANDLE ImageHandle = InstallLoadedImage(Machine, LoadedImage);
 
     Record.Steps.push_back("entry");
     Machine.Hardware().Accounting().Enter(Record.Steps.back());

@@ -20,6 +20,7 @@
 #include "sim/platform/HeapSnapshot.h"
 #include "sim/platform/SmmCorePhase.h"
 #include "sim/platform/SnpSnapshot.h"
+#include "uefi/LoadedImage.h"
 #include "sim/platform/S3TokensPlatform.h"
 
 namespace sim {
@@ -114,6 +115,10 @@ struct BootRecord {
 // Boots Image on Description once. Throws MachineError or std::runtime_error when the platform
 // itself can't be built.
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options);
+
+// Installs an image's loaded-image record, as the core does when it loads a driver, on a new
+// handle, and returns that handle for the image's entry.
+EFI_HANDLE InstallLoadedImage(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage);
 
 }  // namespace sim
 

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "sim/HexText.h"
+
 namespace sim {
 
 // Receives one complete message per call. The core reports what it refused or repaired (an
@@ -16,9 +18,6 @@ using Diagnostics = std::function<void(const std::string &)>;
 
 // Writes each message to standard error, prefixed so that it stands out from the driver's log.
 Diagnostics StandardErrorDiagnostics();
-
-// "0x" followed by upper-case hexadecimal digits, the form every message uses for addresses.
-std::string Hex(uint64_t value);
 
 }  // namespace sim
 
