@@ -5,15 +5,14 @@
 #include <memory>
 
 #include "driver/ImageDescriptor.h"
-#include "sim/uefi/HostMapping.h"
 #include "tools/ServiceCalls.h"
 
 namespace ccxbench {
 namespace {
 
 std::unique_ptr<BenchMachine[]> LoadAll() {
-  // Boot after boot asks for the same simulated DRAM: keep the host memory for the next one.
-  sim::KeepHostPagesForReuse(true);
+  // Boot after boot asks for the same simulated DRAM and threads: keep them for the next one.
+  sim::KeepHostResourcesBetweenBoots(true);
   auto Machines = std::unique_ptr<BenchMachine[]>(new BenchMachine[kBenchMachineCount]);
   Machines[0] = {"16", sim::LoadMachineFile(CCX_MACHINES_DIR "/bench-16.json")};
   Machines[1] = {"default", sim::DefaultMachine()};

@@ -14,7 +14,6 @@
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootRunner.h"
-#include "sim/uefi/HostMapping.h"
 #include "tools/AccessReport.h"
 #include "tools/AcpiReport.h"
 #include "tools/AffinityTablesReport.h"
@@ -107,8 +106,8 @@ void WriteRawChannels(const std::filesystem::path &Dir, uint64_t Boot, const sim
 
 int main(int argc, char **argv) {
   const Arguments Args = Parse(argc, argv);
-  // Each boot of a run asks for the same simulated DRAM as the one before.
-  sim::KeepHostPagesForReuse(true);
+  // Each boot of a run asks for the same simulated DRAM and threads as the one before.
+  sim::KeepHostResourcesBetweenBoots(true);
   sim::Machine Machine;
   try {
     Machine = Args.MachineFile.empty() ? sim::DefaultMachine() : sim::LoadMachineFile(Args.MachineFile);

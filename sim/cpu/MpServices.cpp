@@ -119,10 +119,13 @@ MpServices::MpServices(ProcessorSet &Processors, size_t WorkerThreads)
     : Record_{kProtocolTemplate, kRecordSignature, this},
       Processors_(Processors),
       Information_(DescribeProcessors(Processors)),
-      Workers_(WorkerThreads) {
+      Workers_(WorkerPool::Take(WorkerThreads)) {
   static_assert(std::is_standard_layout_v<Record> && offsetof(Record, Protocol) == 0,
                 "the protocol record must start its owner's record");
 }
+
+// Every start has returned by now: the pool is idle.
+MpServices::~MpServices() { WorkerPool::GiveBack(std::move(Workers_)); }
 
 MpServices *MpServices::FromProtocol(EFI_MP_SERVICES_PROTOCOL *This) {
   if (This == nullptr) {
@@ -313,11 +316,11 @@ EFI_STATUS MpServices::Run(const std::vector<size_t> &Targets, bool Concurrently
       for (size_t Target : Targets) {
         Jobs.push_back(JobFor(Target, Procedure, ProcedureArgument));
       }
-      Workers_.Run(std::move(Jobs));
+      Workers_->Run(std::move(Jobs));
     } else {
       // One at a time, each on a worker as a real AP would be, in processor order.
       for (size_t Target : Targets) {
-        Workers_.Run({JobFor(Target, Procedure, ProcedureArgument)});
+        Workers_->Run({JobFor(Target, Procedure, ProcedureArgument)});
       }
     }
   } catch (const std::exception &Failure) {

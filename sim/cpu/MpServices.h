@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,6 +45,7 @@ class MpServices {
   static constexpr size_t kDefaultWorkerThreads = 4;
 
   explicit MpServices(ProcessorSet &Processors, size_t WorkerThreads = kDefaultWorkerThreads);
+  ~MpServices();
   MpServices(const MpServices &) = delete;
   MpServices &operator=(const MpServices &) = delete;
 
@@ -110,7 +112,7 @@ class MpServices {
   std::mutex Busy_;
   mutable std::mutex FaultsLock_;
   std::vector<std::string> Faults_;
-  WorkerPool Workers_;
+  std::unique_ptr<WorkerPool> Workers_;
   StartFaultHook StartFault_;
 };
 

@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -30,6 +31,16 @@ class WorkerPool {
   // Runs every job on the workers, in order of the list as workers become free, and returns once
   // all have finished. If jobs threw, the first exception is thrown here after the others ended.
   void Run(std::vector<Job> Jobs);
+
+  // A pool of that many threads: one given back earlier while keeping is on, else a new one.
+  static std::unique_ptr<WorkerPool> Take(size_t Threads);
+  // Ends with a pool no longer used (no batch may be running): kept for Take while keeping is on
+  // (up to a few pools), else its threads are stopped.
+  static void GiveBack(std::unique_ptr<WorkerPool> Pool);
+  // Turns keeping on for processes that boot machine after machine, where starting and stopping
+  // every machine's threads was a tenth of a small machine's boot; off (the default) stops the
+  // kept threads at once. A child made by fork finds nothing kept.
+  static void KeepForReuse(bool Keep);
 
  private:
   struct Batch {

@@ -23,8 +23,13 @@ struct BootEnd {
 
 class BootControl {
  public:
-  // Runs Boot on a new BSP thread and waits until it returns or the boot ends from inside.
+  // Runs Boot on a BSP thread of its own and waits until it returns or the boot ends from inside.
   BootEnd Run(const std::function<void()> &Boot);
+
+  // Turns on, for processes that boot machine after machine, keeping the BSP thread of a boot
+  // that returned for the next boot instead of starting a thread per boot; off (the default)
+  // stops the kept threads. A child made by fork finds nothing kept.
+  static void KeepBspThreadsForReuse(bool Keep);
 
   // Ends the boot from the BSP thread's call chain; never returns (the thread is parked).
   [[noreturn]] void EndFromInside(const BootEnd &End);

@@ -10,8 +10,10 @@
 #include <tuple>
 
 #include "sim/cpu/CurrentProcessor.h"
+#include "sim/cpu/WorkerPool.h"
 #include "sim/devices/PostCodeDecoder.h"
 #include "sim/platform/GuidNames.h"
+#include "sim/uefi/HostMapping.h"
 #include "uefi/LoadedImage.h"
 #include "uefi/StandardGuids.h"
 
@@ -122,6 +124,12 @@ EFI_HANDLE InstallLoadedImage(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &Load
   EFI_HANDLE Handle = nullptr;
   Machine.Core().InstallProtocol(Handle, gEfiLoadedImageProtocolGuid, &LoadedImage);
   return Handle;
+}
+
+void KeepHostResourcesBetweenBoots(bool Keep) {
+  KeepHostPagesForReuse(Keep);
+  WorkerPool::KeepForReuse(Keep);
+  BootControl::KeepBspThreadsForReuse(Keep);
 }
 
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options) {

@@ -116,6 +116,12 @@ struct BootRecord {
 // itself can't be built.
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options);
 
+// For processes that boot machine after machine (benchmarks, ccxsim's runs of boots): keeps the
+// host memory, AP worker threads and BSP thread of a boot for the next one instead of giving them
+// back to the host. Off (the default) gives back everything kept. What the driver sees is the same
+// either way; a process that places host mappings of its own in simulated DRAM must leave it off.
+void KeepHostResourcesBetweenBoots(bool Keep);
+
 // Installs an image's loaded-image record, as the core does when it loads a driver, on a new
 // handle, and returns that handle for the image's entry.
 EFI_HANDLE InstallLoadedImage(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage);
