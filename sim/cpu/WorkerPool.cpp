@@ -1,79 +1,23 @@
 #include "sim/cpu/WorkerPool.h"
 
-#include <pthread.h>
-
 #include <stdexcept>
 #include <utility>
 
+#include "sim/cpu/KeptForReuse.h"
+
 namespace sim {
-namespace {
-
-// How many idle pools may be kept: one machine's, with room for a few booted side by side.
-constexpr size_t kKeptPoolLimit = 4;
-
-struct KeptPools {
-  std::mutex Lock;
-  bool Keep = false;
-  std::vector<std::unique_ptr<WorkerPool>> Idle;
-};
-
-// Never destroyed: pools kept at exit would otherwise be stopped after what their threads use.
-KeptPools &Kept() {
-  static KeptPools *Instance = [] {
-    // A forked child has none of its parent's threads; it must not wait for them, nor stop them.
-    // The lock is held across the fork so that the child's copy is never left locked.
-    pthread_atfork([] { Kept().Lock.lock(); }, [] { Kept().Lock.unlock(); },
-                   [] {
-                     for (std::unique_ptr<WorkerPool> &Pool : Kept().Idle) static_cast<void>(Pool.release());
-                     Kept().Idle.clear();
-                     Kept().Lock.unlock();
-                   });
-    return new KeptPools;
-  }();
-  return *Instance;
-}
-
-}  // namespace
 
 std::unique_ptr<WorkerPool> WorkerPool::Take(size_t Threads) {
-  {
-    KeptPools &Pools = Kept();
-    std::lock_guard Guard(Pools.Lock);
-    for (auto Each = Pools.Idle.begin(); Each != Pools.Idle.end(); ++Each) {
-      if ((*Each)->Size() == Threads) {
-        std::unique_ptr<WorkerPool> Found = std::move(*Each);
-        Pools.Idle.erase(Each);
-        return Found;
-      }
-    }
-  }
-  return std::make_unique<WorkerPool>(Threads);
+  std::unique_ptr<WorkerPool> Kept =
+      KeptForReuse<WorkerPool>::List().Take([Threads](const WorkerPool &Pool) { return Pool.Size() == Threads; });
+  return Kept ? std::move(Kept) : std::make_unique<WorkerPool>(Threads);
 }
 
 void WorkerPool::GiveBack(std::unique_ptr<WorkerPool> Pool) {
-  if (!Pool) return;
-  {
-    KeptPools &Pools = Kept();
-    std::lock_guard Guard(Pools.Lock);
-    if (Pools.Keep && Pools.Idle.size() < kKeptPoolLimit) {
-      Pools.Idle.push_back(std::move(Pool));
-      return;
-    }
-  }
-  Pool.reset();
+  if (Pool) KeptForReuse<WorkerPool>::List().GiveBack(std::move(Pool));
 }
 
-void WorkerPool::KeepForReuse(bool Keep) {
-  std::vector<std::unique_ptr<WorkerPool>> Stopping;
-  {
-    KeptPools &Pools = Kept();
-    std::lock_guard Guard(Pools.Lock);
-    Pools.Keep = Keep;
-    if (!Keep) Stopping.swap(Pools.Idle);
-  }
-  // Stopped outside the lock: joining threads takes a while.
-  Stopping.clear();
-}
+void WorkerPool::KeepForReuse(bool Keep) { KeptForReuse<WorkerPool>::List().Keep(Keep); }
 
 WorkerPool::WorkerPool(size_t Threads) {
   if (Threads == 0) {

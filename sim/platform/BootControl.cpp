@@ -1,12 +1,12 @@
 #include "sim/platform/BootControl.h"
 
-#include <pthread.h>
-
 #include <exception>
 #include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "sim/cpu/KeptForReuse.h"
 
 namespace sim {
 namespace {
@@ -63,67 +63,14 @@ class BspThread {
   std::thread Thread_;
 };
 
-struct KeptBspThreads {
-  std::mutex Lock;
-  bool Keep = false;
-  std::vector<std::unique_ptr<BspThread>> Idle;
-};
-
-// How many idle threads may be kept: enough for a few machines booted side by side.
-constexpr size_t kKeptThreadLimit = 4;
-
-// Never destroyed, like the worker pools' list: kept threads are not stopped at exit.
-KeptBspThreads &Kept() {
-  static KeptBspThreads *Instance = [] {
-    // A forked child has none of its parent's threads. The lock is held across the fork so that
-    // the child's copy is never left locked.
-    pthread_atfork([] { Kept().Lock.lock(); }, [] { Kept().Lock.unlock(); },
-                   [] {
-                     for (std::unique_ptr<BspThread> &Thread : Kept().Idle) static_cast<void>(Thread.release());
-                     Kept().Idle.clear();
-                     Kept().Lock.unlock();
-                   });
-    return new KeptBspThreads;
-  }();
-  return *Instance;
-}
-
 std::unique_ptr<BspThread> TakeBspThread() {
-  {
-    KeptBspThreads &Threads = Kept();
-    std::lock_guard<std::mutex> Guard(Threads.Lock);
-    if (!Threads.Idle.empty()) {
-      std::unique_ptr<BspThread> Found = std::move(Threads.Idle.back());
-      Threads.Idle.pop_back();
-      return Found;
-    }
-  }
-  return std::make_unique<BspThread>();
-}
-
-void GiveBackBspThread(std::unique_ptr<BspThread> Thread) {
-  {
-    KeptBspThreads &Threads = Kept();
-    std::lock_guard<std::mutex> Guard(Threads.Lock);
-    if (Threads.Keep && Threads.Idle.size() < kKeptThreadLimit) {
-      Threads.Idle.push_back(std::move(Thread));
-      return;
-    }
-  }
-  Thread.reset();
+  std::unique_ptr<BspThread> Kept = KeptForReuse<BspThread>::List().Take([](const BspThread &) { return true; });
+  return Kept ? std::move(Kept) : std::make_unique<BspThread>();
 }
 
 }  // namespace
 
-void BootControl::KeepBspThreadsForReuse(bool Keep) {
-  std::vector<std::unique_ptr<BspThread>> Stopping;
-  {
-    KeptBspThreads &Threads = Kept();
-    std::lock_guard<std::mutex> Guard(Threads.Lock);
-    Threads.Keep = Keep;
-    if (!Keep) Stopping.swap(Threads.Idle);
-  }
-}
+void BootControl::KeepBspThreadsForReuse(bool Keep) { KeptForReuse<BspThread>::List().Keep(Keep); }
 
 BootEnd BootControl::Run(const std::function<void()> &Boot) {
   {
@@ -145,7 +92,7 @@ BootEnd BootControl::Run(const std::function<void()> &Boot) {
   Guard.unlock();
   if (End.How == BootEnd::Returned || End.How == BootEnd::SimulatorError) {
     Bsp->WaitIdle();
-    GiveBackBspThread(std::move(Bsp));
+    KeptForReuse<BspThread>::List().GiveBack(std::move(Bsp));
   } else {
     // The thread is parked inside the driver for good, inside its record's serving loop: the
     // record must stay as long as the thread does.
