@@ -58,6 +58,12 @@ struct HostBridgeSideband {
   static constexpr uint64_t DataOffset = 0xBC;
 };
 
+// The pair of the host bridge on bus 0 of segment 0.
+constexpr uint64_t Segment0SidebandIndex =
+    AddressOf(Segment0Base, 0, HostBridgeSideband::Device, HostBridgeSideband::Function, HostBridgeSideband::IndexOffset);
+constexpr uint64_t Segment0SidebandData =
+    AddressOf(Segment0Base, 0, HostBridgeSideband::Device, HostBridgeSideband::Function, HostBridgeSideband::DataOffset);
+
 }  // namespace PciEcam
 
 #endif  // ARCH_PCI_ECAM_H_

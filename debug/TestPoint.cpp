@@ -30,13 +30,7 @@ UINT8 PortWidthCode(UINT8 Configured) {
 constexpr UINT8 kMirrorSelectorUseFallback = 0x0F;
 bool MirrorSelected(UINT8 Selector) { return Selector == 2 || Selector == 3; }
 
-constexpr UINT64 kSidebandIndex =
-    PciEcam::AddressOf(PciEcam::Segment0Base, 0, PciEcam::HostBridgeSideband::Device,
-                       PciEcam::HostBridgeSideband::Function, PciEcam::HostBridgeSideband::IndexOffset);
-constexpr UINT64 kSidebandData =
-    PciEcam::AddressOf(PciEcam::Segment0Base, 0, PciEcam::HostBridgeSideband::Device,
-                       PciEcam::HostBridgeSideband::Function, PciEcam::HostBridgeSideband::DataOffset);
-static_assert(kSidebandIndex == 0x3FB000000B8ULL && kSidebandData == 0x3FB000000BCULL,
+static_assert(PciEcam::Segment0SidebandIndex == 0x3FB000000B8ULL && PciEcam::Segment0SidebandData == 0x3FB000000BCULL,
               "the sideband pair of bus 0, device 0, function 0");
 
 }  // namespace
@@ -66,8 +60,8 @@ VOID TestPointMirror(UINT32 Value) {
     return;
   }
   const UINT32 Tag = Config.TestPointMirrorTag;
-  MemWriteWidth(kDwordWidth, kSidebandIndex, &Tag);
-  MemWriteWidth(kDwordWidth, kSidebandData, &Value);
+  MemWriteWidth(kDwordWidth, PciEcam::Segment0SidebandIndex, &Tag);
+  MemWriteWidth(kDwordWidth, PciEcam::Segment0SidebandData, &Value);
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

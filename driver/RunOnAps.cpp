@@ -9,6 +9,7 @@
 #include "interfaces/CoreTopologyServices.h"
 #include "interfaces/PcdAccess.h"
 #include "interfaces/QorvexGuids.h"
+#include "services/TopologyWalk.h"
 #include "uefi/StandardGuids.h"
 
 namespace CCX_IMAGE_NAMESPACE {
@@ -19,14 +20,6 @@ constexpr UINT32 kFatalNoMpServices = 0xB0103;
 constexpr UINT32 kFatalNoSocketCount = 0xB0123;
 constexpr UINT32 kFatalProcessorCountMismatch = 0xB0200;
 constexpr UINT32 kFatalUnknownLevel = 0xB0224;
-
-// Depths of the topology, socket first.
-constexpr UINTN kDepthSocket = 0;
-constexpr UINTN kDepthDie = 1;
-constexpr UINTN kDepthComplexDie = 2;
-constexpr UINTN kDepthComplex = 3;
-constexpr UINTN kDepthCore = 4;
-constexpr UINTN kDepthThread = 5;
 
 // Slots of the fallback path's cached counts, in the order of the topology.
 enum FALLBACK_COUNT : UINTN {
@@ -48,36 +41,20 @@ struct TOPOLOGY_RUN {
   EFI_AP_PROCEDURE Procedure;
   VOID *Argument;
   // Socket, die, complex die, complex and core of the position being visited.
-  UINTN Index[kDepthThread];
+  UINTN Index[DepthThread];
   // The MP services number of the position's first thread: threads are numbered in walk order.
   UINTN Processor;
   EFI_STATUS Result;
 };
 
 EFI_STATUS CountAt(const TOPOLOGY_RUN &Run, UINTN Depth, UINTN *Count) {
-  QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology = Run.Topology;
-  const UINTN *Index = Run.Index;
-  switch (Depth) {
-    case kDepthDie:
-      return Topology->GetNumberOfDies(Topology, Index[kDepthSocket], Count);
-    case kDepthComplexDie:
-      return Topology->GetNumberOfComplexDies(Topology, Index[kDepthSocket], Index[kDepthDie], Count);
-    case kDepthComplex:
-      return Topology->GetNumberOfComplexes(Topology, Index[kDepthSocket], Index[kDepthDie], Index[kDepthComplexDie],
-                                            Count);
-    case kDepthCore:
-      return Topology->GetNumberOfCores(Topology, Index[kDepthSocket], Index[kDepthDie], Index[kDepthComplexDie],
-                                        Index[kDepthComplex], Count);
-    default:
-      return Topology->GetNumberOfThreads(Topology, Index[kDepthSocket], Index[kDepthDie], Index[kDepthComplexDie],
-                                          Index[kDepthComplex], Index[kDepthCore], Count);
-  }
+  return TopologyCountAt(Run.Topology, Run.Index, Depth, Count);
 }
 
 // A core's first thread stands for the unit of the level when the core is the first of that unit:
 // every index from the unit's depth down to the core is 0. Level 1 takes every core.
 BOOLEAN FirstCoreOfUnit(const TOPOLOGY_RUN &Run) {
-  for (UINTN Depth = kDepthThread + 1 - Run.Level; Depth <= kDepthCore; Depth++) {
+  for (UINTN Depth = DepthThread + 1 - Run.Level; Depth <= DepthCore; Depth++) {
     if (Run.Index[Depth] != 0) {
       return FALSE;
     }
@@ -91,7 +68,7 @@ VOID VisitCore(TOPOLOGY_RUN &Run) {
         Run.Result, Run.Mp->StartupThisAP(Run.Mp, Run.Procedure, Run.Processor, nullptr, 0, Run.Argument, nullptr));
   }
   UINTN Threads = 0;
-  const EFI_STATUS Status = CountAt(Run, kDepthThread, &Threads);
+  const EFI_STATUS Status = CountAt(Run, DepthThread, &Threads);
   Run.Result = LargerStatus(Run.Result, Status);
   if (Status == EFI_SUCCESS && Threads != 0) {
     Run.Processor += Threads;
@@ -109,7 +86,7 @@ VOID WalkDepth(TOPOLOGY_RUN &Run, UINTN Depth) {
   }
   for (UINTN Instance = 0; Instance < Count; Instance++) {
     Run.Index[Depth] = Instance;
-    if (Depth == kDepthCore) {
+    if (Depth == DepthCore) {
       VisitCore(Run);
     } else {
       WalkDepth(Run, Depth + 1);
@@ -129,8 +106,8 @@ EFI_STATUS RunAlongTopology(TOPOLOGY_RUN &Run) {
     return Status;
   }
   for (UINTN Socket = 0; Socket < Sockets; Socket++) {
-    Run.Index[kDepthSocket] = Socket;
-    WalkDepth(Run, kDepthDie);
+    Run.Index[DepthSocket] = Socket;
+    WalkDepth(Run, DepthDie);
   }
   return Run.Result;
 }

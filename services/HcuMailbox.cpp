@@ -11,13 +11,6 @@
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-// The sideband index/data pair of the host bridge on bus 0.
-constexpr UINT64 kSidebandIndex =
-    PciEcam::AddressOf(PciEcam::Segment0Base, 0, PciEcam::HostBridgeSideband::Device,
-                       PciEcam::HostBridgeSideband::Function, PciEcam::HostBridgeSideband::IndexOffset);
-constexpr UINT64 kSidebandData =
-    PciEcam::AddressOf(PciEcam::Segment0Base, 0, PciEcam::HostBridgeSideband::Device,
-                       PciEcam::HostBridgeSideband::Function, PciEcam::HostBridgeSideband::DataOffset);
 
 constexpr UINT32 kUnavailableRead = 0xFFFFFFFF;
 
@@ -28,8 +21,8 @@ UINT32 MutexRegister(UINT32 Offset) { return gImage.Library.HcuMailboxOffset + O
 UINT32 GetHcuMmioBase() {
   const PROCESSOR_FAMILY_ENTRY *Entry = nullptr;
   const UINT32 Block = FindProcessorFamilyEntry(&Entry) ? Entry->HcuSidebandBlock : kDefaultHcuSidebandBlock;
-  MmioWrite32(kSidebandIndex, Block + Hcu::MmioBaseRegister::BlockOffset);
-  return MmioRead32(kSidebandData) & Hcu::MmioBaseRegister::BaseMask;
+  MmioWrite32(PciEcam::Segment0SidebandIndex, Block + Hcu::MmioBaseRegister::BlockOffset);
+  return MmioRead32(PciEcam::Segment0SidebandData) & Hcu::MmioBaseRegister::BaseMask;
 }
 
 UINT32 HcuMmioRead32(UINT32 Offset) {

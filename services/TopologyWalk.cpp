@@ -7,49 +7,18 @@
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-// Depths of the walk, socket first; a step at depth D moves the index at D.
-constexpr UINTN kDepthSocket = 0;
-constexpr UINTN kDepthDie = 1;
-constexpr UINTN kDepthComplexDie = 2;
-constexpr UINTN kDepthComplex = 3;
-constexpr UINTN kDepthCore = 4;
-constexpr UINTN kDepthThread = 5;
-constexpr UINTN kDepthCount = 6;
-
 // The caller's index variables, socket first, down to the depth of the step.
 struct TOPOLOGY_CURSOR {
-  UINTN *Index[kDepthCount];
+  UINTN *Index[DepthCount];
   UINTN Depth;
 };
 
-// Asks the service how many instances the level at Depth has inside the instance that the indices
-// above it name. A missing record answers like a failed query, so that a walk through an unchecked
-// entry point ends instead of calling through a null record.
+// The count at Depth for the indices the cursor's variables hold.
 EFI_STATUS CountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURSOR &Cursor, UINTN Depth,
                    UINTN *Count) {
-  if (Service == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  UINTN *const *Index = Cursor.Index;
-  switch (Depth) {
-    case kDepthSocket:
-      return Service->GetNumberOfSockets(Service, Count);
-    case kDepthDie:
-      return Service->GetNumberOfDies(Service, *Index[kDepthSocket], Count);
-    case kDepthComplexDie:
-      return Service->GetNumberOfComplexDies(Service, *Index[kDepthSocket], *Index[kDepthDie], Count);
-    case kDepthComplex:
-      return Service->GetNumberOfComplexes(Service, *Index[kDepthSocket], *Index[kDepthDie],
-                                           *Index[kDepthComplexDie], Count);
-    case kDepthCore:
-      return Service->GetNumberOfCores(Service, *Index[kDepthSocket], *Index[kDepthDie], *Index[kDepthComplexDie],
-                                       *Index[kDepthComplex], Count);
-    case kDepthThread:
-      return Service->GetNumberOfThreads(Service, *Index[kDepthSocket], *Index[kDepthDie], *Index[kDepthComplexDie],
-                                         *Index[kDepthComplex], *Index[kDepthCore], Count);
-    default:
-      return EFI_INVALID_PARAMETER;
-  }
+  UINTN Index[DepthCount] = {};
+  for (UINTN Above = 0; Above < Depth && Above < DepthCount; Above++) Index[Above] = *Cursor.Index[Above];
+  return TopologyCountAt(Service, Index, Depth, Count);
 }
 
 // Moves the index at Depth on by one, carrying into the level above when it runs past its count.
@@ -67,7 +36,7 @@ INTN Advance(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_C
     return static_cast<INTN>(Depth);
   }
   // An index already past its count names no position; the walk cannot go on from there.
-  if (Next > Count || Depth == kDepthSocket) {
+  if (Next > Count || Depth == DepthSocket) {
     return StepEnd;
   }
   const INTN Carried = Advance(Service, Cursor, Depth - 1);
@@ -104,30 +73,56 @@ INTN Step(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURS
 
 }  // namespace
 
+EFI_STATUS TopologyCountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const UINTN *Index, UINTN Depth,
+                           UINTN *Count) {
+  if (Service == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  switch (Depth) {
+    case DepthSocket:
+      return Service->GetNumberOfSockets(Service, Count);
+    case DepthDie:
+      return Service->GetNumberOfDies(Service, Index[DepthSocket], Count);
+    case DepthComplexDie:
+      return Service->GetNumberOfComplexDies(Service, Index[DepthSocket], Index[DepthDie], Count);
+    case DepthComplex:
+      return Service->GetNumberOfComplexes(Service, Index[DepthSocket], Index[DepthDie], Index[DepthComplexDie],
+                                           Count);
+    case DepthCore:
+      return Service->GetNumberOfCores(Service, Index[DepthSocket], Index[DepthDie], Index[DepthComplexDie],
+                                       Index[DepthComplex], Count);
+    case DepthThread:
+      return Service->GetNumberOfThreads(Service, Index[DepthSocket], Index[DepthDie], Index[DepthComplexDie],
+                                         Index[DepthComplex], Index[DepthCore], Count);
+    default:
+      return EFI_INVALID_PARAMETER;
+  }
+}
+
 INTN TopologyNextDie(UINTN *Socket, UINTN *Die, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die}, kDepthDie}, true);
+  return Step(Service, {{Socket, Die}, DepthDie}, true);
 }
 
 INTN TopologyNextComplexDie(UINTN *Socket, UINTN *Die, UINTN *ComplexDie,
                             QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie}, kDepthComplexDie}, true);
+  return Step(Service, {{Socket, Die, ComplexDie}, DepthComplexDie}, true);
 }
 
 // Callers of the complex and thread steps always hold a located record, so these two do not
 // refuse a missing one up front; a query through a missing record still ends the walk.
 INTN TopologyNextComplex(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex,
                          QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex}, kDepthComplex}, false);
+  return Step(Service, {{Socket, Die, ComplexDie, Complex}, DepthComplex}, false);
 }
 
 INTN TopologyNextCore(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core,
                       QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core}, kDepthCore}, true);
+  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core}, DepthCore}, true);
 }
 
 INTN TopologyNextThread(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core, UINTN *Thread,
                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core, Thread}, kDepthThread}, false);
+  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core, Thread}, DepthThread}, false);
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

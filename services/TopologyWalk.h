@@ -9,16 +9,34 @@
 
 namespace CCX_IMAGE_NAMESPACE {
 
-// Step codes: which level moved (every lower index is then 0), or the end of the walk.
-enum TOPOLOGY_STEP : INTN {
-  StepSocket = 0,
-  StepDie = 1,
-  StepComplexDie = 2,
-  StepComplex = 3,
-  StepCore = 4,
-  StepThread = 5,
-  StepEnd = 6,
+// Levels of the topology by depth, socket first.
+enum TOPOLOGY_DEPTH : UINTN {
+  DepthSocket = 0,
+  DepthDie = 1,
+  DepthComplexDie = 2,
+  DepthComplex = 3,
+  DepthCore = 4,
+  DepthThread = 5,
+  DepthCount = 6,
 };
+
+// Step codes: which level moved (every lower index is then 0), or the end of the walk. A level's
+// code is its depth.
+enum TOPOLOGY_STEP : INTN {
+  StepSocket = DepthSocket,
+  StepDie = DepthDie,
+  StepComplexDie = DepthComplexDie,
+  StepComplex = DepthComplex,
+  StepCore = DepthCore,
+  StepThread = DepthThread,
+  StepEnd = DepthCount,
+};
+
+// Asks the service how many instances the level at Depth has inside the instance that Index[0]
+// to Index[Depth - 1] name. A missing record, or a depth past the thread, answers
+// EFI_INVALID_PARAMETER like a failed query.
+EFI_STATUS TopologyCountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const UINTN *Index, UINTN Depth,
+                           UINTN *Count);
 
 // A walk starts with every index of its depth set to this value.
 constexpr UINTN kTopologyNotStarted = ~static_cast<UINTN>(0);
