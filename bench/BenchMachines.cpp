@@ -33,9 +33,11 @@ const BenchMachine &BenchMachineAt(size_t Index) {
   return kMachines[Index];
 }
 
-sim::BootRecord BootOnce(const sim::Machine &Description, const std::function<void(sim::Platform &)> &AfterBoot) {
+sim::BootRecord BootOnce(const sim::Machine &Description, const std::function<void(sim::Platform &)> &AfterBoot,
+                         sim::DriverLoader *Loader) {
   sim::BootOptions Options;
   Options.AfterBoot = AfterBoot ? AfterBoot : CallEveryService;
+  Options.Loader = Loader;
   return sim::RunBoot(Description, CcxImageDescriptor, Options);
 }
 

@@ -22,9 +22,11 @@ constexpr size_t kBenchMachineCount = 3;
 const BenchMachine &BenchMachineAt(size_t Index);
 
 // One whole boot: entry, deferred work, ready-to-boot and, after it, every service called
-// through its consumer. AfterBoot, when given, runs instead of the consumers.
+// through its consumer. AfterBoot, when given, runs instead of the consumers. Loader, when given,
+// boots the delivered image it loads instead of the host build.
 sim::BootRecord BootOnce(const sim::Machine &Description,
-                         const std::function<void(sim::Platform &)> &AfterBoot = nullptr);
+                         const std::function<void(sim::Platform &)> &AfterBoot = nullptr,
+                         sim::DriverLoader *Loader = nullptr);
 
 // The processor time of the whole process so far (every thread): what one free core spends.
 double ProcessCpuSeconds();

@@ -304,6 +304,11 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
   Out << "steps:        ";
   for (size_t Index = 0; Index < Boot.Steps.size(); Index++) Out << (Index ? ", " : "") << Boot.Steps[Index];
   Out << "\n";
+  if (!Boot.Traps.empty()) {
+    Out << "image traps:  loaded at " << Hex(Boot.ImageBase) << ";";
+    for (const auto &[Kind, Taken] : Boot.Traps) Out << " " << Kind << " " << Taken;
+    Out << "\n";
+  }
 
   Out << "\nprotocols installed (" << Boot.Installed.size() << "):\n";
   std::string Handle;
@@ -379,6 +384,10 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
 nlohmann::json BootJson(const sim::BootRecord &Boot) {
   nlohmann::json Json;
   Json["image"] = Boot.Image;
+  if (!Boot.Traps.empty()) {
+    Json["image_base"] = Hex(Boot.ImageBase);
+    for (const auto &[Kind, Count] : Boot.Traps) Json["traps"][Kind] = Count;
+  }
   Json["machine"] = Boot.Machine;
   Json["entry_status"] = Boot.EntryStatus ? nlohmann::json(StatusName(*Boot.EntryStatus)) : nlohmann::json(nullptr);
   Json["end"] = {{"how", EndText(Boot.End)}, {"code", Boot.End.Code}, {"ran_to_its_end", RanToItsEnd(Boot)}};

@@ -1,22 +1,27 @@
-// ccxsim: boots the core-complex driver on a simulated machine and reports what happened.
+// ccxsim: boots the core-complex driver on a simulated machine and reports what happened, and
+// compares two such reports field by field.
 //
 //   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
-//               [--cost-model FILE]
+//               [--cost-model FILE] [--image FILE]
+//   ccxsim diff [--ignore PATTERN]... A.json B.json
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/ImageDescriptor.h"
 #include "sim/machine/JsonFields.h"
+#include "sim/image/DeliveredImage.h"
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootRunner.h"
 #include "tools/AccessReport.h"
 #include "tools/AcpiReport.h"
 #include "tools/AffinityTablesReport.h"
+#include "tools/DiffCommand.h"
 #include "tools/PlatformTablesReport.h"
 #include "tools/Report.h"
 #include "tools/ServiceCalls.h"
@@ -25,7 +30,7 @@ namespace {
 
 const char *kUsage =
     "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
-    "                   [--cost-model FILE]\n"
+    "                   [--cost-model FILE] [--image FILE]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
@@ -36,7 +41,10 @@ const char *kUsage =
     "  --peer-driver     run a second driver's library start-up before the driver, so that the driver joins\n"
     "                    the shared heap that driver publishes\n"
     "  --cost-model FILE estimate the time on hardware with the latencies in FILE (default: the built-in\n"
-    "                    copy of data/latencies.json)\n";
+    "                    copy of data/latencies.json)\n"
+    "  --image FILE      boot the delivered PE32+ driver image (build/firmware/CcxRellDxe.efi, or\n"
+    "                    CcxRellDxeDebug.efi for its debug output) instead of the host build: it runs\n"
+    "                    natively, with the instructions a process may not execute trapped and emulated\n";
 
 struct Arguments {
   std::string MachineFile;
@@ -46,10 +54,11 @@ struct Arguments {
   bool DebugOutput = false;
   bool PeerDriver = false;
   std::string CostModelFile;
+  std::string ImageFile;
 };
 
 [[noreturn]] void UsageError(const std::string &What) {
-  std::cerr << "ccxsim: " << What << "\n" << kUsage;
+  std::cerr << "ccxsim: " << What << "\n" << kUsage << ccxsim::kDiffUsage;
   std::exit(2);
 }
 
@@ -57,7 +66,7 @@ Arguments Parse(int argc, char **argv) {
   if (argc < 2) UsageError("no command given");
   const std::string Command = argv[1];
   if (Command == "help" || Command == "--help" || Command == "-h") {
-    std::cout << kUsage;
+    std::cout << kUsage << ccxsim::kDiffUsage;
     std::exit(0);
   }
   if (Command != "boot") UsageError("unknown command \"" + Command + "\"");
@@ -85,6 +94,8 @@ Arguments Parse(int argc, char **argv) {
       Result.PeerDriver = true;
     } else if (Option == "--cost-model") {
       Result.CostModelFile = Value();
+    } else if (Option == "--image") {
+      Result.ImageFile = Value();
     } else {
       UsageError("unknown option \"" + Option + "\"");
     }
@@ -105,11 +116,16 @@ void WriteRawChannels(const std::filesystem::path &Dir, uint64_t Boot, const sim
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc >= 2 && std::string(argv[1]) == "diff") {
+    return ccxsim::RunDiffCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+  }
   const Arguments Args = Parse(argc, argv);
   // Each boot of a run asks for the same simulated DRAM and threads as the one before.
   sim::KeepHostResourcesBetweenBoots(true);
   sim::Machine Machine;
+  std::unique_ptr<sim::DeliveredImage> Delivered;
   try {
+    if (!Args.ImageFile.empty()) Delivered = std::make_unique<sim::DeliveredImage>(Args.ImageFile);
     Machine = Args.MachineFile.empty() ? sim::DefaultMachine() : sim::LoadMachineFile(Args.MachineFile);
     if (!Args.CostModelFile.empty()) ccxsim::UseCostModel(sim::LoadCostModelFile(Args.CostModelFile));
   } catch (const std::exception &Error) {
@@ -131,16 +147,18 @@ int main(int argc, char **argv) {
     VarStore = TemporaryDir / "variables.store";
   }
 
-  ccxsim::PrintMachine(std::cout, Machine, Image.Name);
+  const std::string ImageName = Delivered ? Delivered->Name() : Image.Name;
+  ccxsim::PrintMachine(std::cout, Machine, ImageName);
   nlohmann::json Report;
   Report["machine"] = {{"name", Machine.Name}, {"source", Machine.Source}, {"processors", Machine.Shape.Walk().size()}};
-  Report["image"] = Image.Name;
+  Report["image"] = ImageName;
   bool AllEnded = true;
   bool AllAgree = true;
   for (uint64_t Boot = 1; Boot <= Args.Boots; Boot++) {
     sim::BootOptions Options;
     Options.VariableFile = VarStore;
     if (Args.PeerDriver) Options.PeerBefore = &CcxPeerImageDescriptor;
+    Options.Loader = Delivered.get();
     // The builder of the processors' ACPI objects calls the driver's services once the boot is done.
     std::optional<sim::AcpiProcessorReport> Acpi;
     // The PCCT, HEST and SMBIOS builders do the same.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "sim/HostProgram.h"
+
 namespace sim {
 namespace {
 
@@ -45,6 +47,7 @@ IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string
   std::string Command = "cd " + Quoted(Directory.string()) + " && " + Quoted(Iasl.string());
   for (const std::string &Argument : Arguments) Command += " " + Quoted(Argument);
   Command += " 2>&1";
+  HostProgramLaunch Untrapped;
   FILE *Pipe = popen(Command.c_str(), "r");
   if (Pipe == nullptr) throw std::runtime_error("cannot start " + Iasl.string());
   IaslRun Run;

@@ -1,11 +1,13 @@
 #include "sim/cpu/CurrentProcessor.h"
 
+#include <atomic>
 #include <stdexcept>
 
 namespace sim {
 namespace {
 
 thread_local Processor *tCurrent = nullptr;
+std::atomic<void (*)()> gBindingObserver{nullptr};
 
 }  // namespace
 
@@ -18,7 +20,12 @@ Processor &RequireCurrentProcessor() {
   return *tCurrent;
 }
 
-ProcessorBinding::ProcessorBinding(Processor &RunningAs) : Previous_(tCurrent) { tCurrent = &RunningAs; }
+void SetProcessorBindingObserver(void (*Observer)()) { gBindingObserver.store(Observer); }
+
+ProcessorBinding::ProcessorBinding(Processor &RunningAs) : Previous_(tCurrent) {
+  if (void (*Observer)() = gBindingObserver.load()) Observer();
+  tCurrent = &RunningAs;
+}
 
 ProcessorBinding::~ProcessorBinding() { tCurrent = Previous_; }
 

@@ -13,6 +13,11 @@ Processor *CurrentProcessor();
 // The same, for callers that cannot go on without one: throws std::logic_error when unbound.
 Processor &RequireCurrentProcessor();
 
+// Called on the binding thread each time a thread starts running as a simulated processor
+// (null: nobody). Booting the delivered image uses it to turn instruction trapping on for every
+// thread that may run image code.
+void SetProcessorBindingObserver(void (*Observer)());
+
 // Binds the calling thread to a processor for the binder's lifetime and then restores the
 // binding it replaced, so bindings nest.
 class ProcessorBinding {

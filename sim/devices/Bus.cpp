@@ -44,6 +44,13 @@ void Bus::Detach(Device &Owner) {
   std::erase_if(Claims_, [&Owner](const auto &Entry) { return Entry.second.Owner == &Owner; });
 }
 
+std::vector<AddressRange> Bus::ClaimedRanges() const {
+  std::shared_lock<std::shared_mutex> Guard(ClaimsMutex_);
+  std::vector<AddressRange> Ranges;
+  for (const auto &[Base, Held] : Claims_) Ranges.push_back(Held.Range);
+  return Ranges;
+}
+
 const Bus::Claim *Bus::FindClaim(uint64_t Address) const {
   auto After = Claims_.upper_bound(Address);
   if (After == Claims_.begin()) {

@@ -46,6 +46,8 @@ class Bus {
   void Detach(Device &Owner);
   // The device that claimed Address, or null.
   Device *OwnerOf(uint64_t Address) const;
+  // Every claimed range, lowest address first.
+  std::vector<AddressRange> ClaimedRanges() const;
 
   uint64_t Read(uint64_t Address, unsigned Width);
   void Write(uint64_t Address, unsigned Width, uint64_t Value);

@@ -14,19 +14,25 @@
 #include "sim/devices/PostCodeDecoder.h"
 #include "sim/platform/GuidNames.h"
 #include "sim/uefi/HostMapping.h"
+#include "sim/platform/DriverLoader.h"
 #include "uefi/LoadedImage.h"
 #include "uefi/StandardGuids.h"
 
 namespace sim {
 namespace {
 
-// The name of a function in this executable (linked with exported symbols), else its address.
-std::string FunctionName(const void *Address) {
+// The name of a function in the loaded driver image (when a loader knows its symbols) or in this
+// executable (linked with exported symbols), else its address.
+std::string FunctionName(const void *Address, const DriverLoader *Loader) {
   Dl_info Info{};
-  if (Address != nullptr && dladdr(Address, &Info) != 0 && Info.dli_sname != nullptr) {
+  std::string Symbol = Loader != nullptr ? Loader->SymbolAt(reinterpret_cast<uint64_t>(Address)) : std::string();
+  if (Symbol.empty() && Address != nullptr && dladdr(Address, &Info) != 0 && Info.dli_sname != nullptr) {
+    Symbol = Info.dli_sname;
+  }
+  if (!Symbol.empty()) {
     int Status = 0;
-    char *Demangled = abi::__cxa_demangle(Info.dli_sname, nullptr, nullptr, &Status);
-    std::string Name = Status == 0 && Demangled != nullptr ? Demangled : Info.dli_sname;
+    char *Demangled = abi::__cxa_demangle(Symbol.c_str(), nullptr, nullptr, &Status);
+    std::string Name = Status == 0 && Demangled != nullptr ? Demangled : Symbol;
     std::free(Demangled);
     // "CcxImage::CcxReadyToBoot(void*, void*)" reads better as "CcxReadyToBoot".
     const size_t Paren = Name.find('(');
@@ -70,7 +76,7 @@ std::vector<MsrChange> CollectMsrChanges(ProcessorSet &Processors) {
   return Result;
 }
 
-void Collect(Platform &Machine, BootRecord &Record) {
+void Collect(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) {
   std::map<EFI_HANDLE, std::string> HandleNames;
   for (const InstalledProtocol &Entry : Machine.Core().InstalledProtocols()) {
     auto [It, New] = HandleNames.emplace(Entry.handle, "");
@@ -79,7 +85,7 @@ void Collect(Platform &Machine, BootRecord &Record) {
   }
   for (const OpenEvent &Event : Machine.Core().OpenEvents()) {
     ArmedEvent Armed;
-    Armed.Notify = Event.info.notify != nullptr ? FunctionName(reinterpret_cast<const void *>(Event.info.notify)) : "";
+    Armed.Notify = Event.info.notify != nullptr ? FunctionName(reinterpret_cast<const void *>(Event.info.notify), Loader) : "";
     Armed.Tpl = Event.info.tpl;
     if (Event.info.group) Armed.Group = GuidName(*Event.info.group);
     for (const EFI_GUID &Guid : Event.registeredFor) Armed.WaitsFor.push_back(GuidName(Guid));
@@ -134,7 +140,7 @@ void KeepHostResourcesBetweenBoots(bool Keep) {
 
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options) {
   BootRecord Record;
-  Record.Image = Image.Name;
+  Record.Image = Options.Loader != nullptr ? Options.Loader->Name() : Image.Name;
   Record.Machine = Description.Name;
   std::mutex NotesLock;
   PlatformOptions Settings;
@@ -175,12 +181,17 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     }
 
     // A fresh load of the image: every global at its load-time value.
-    Image.Load();
+    EFI_IMAGE_ENTRY_POINT Entry = Image.EntryPoint;
+    if (Options.Loader != nullptr) {
+      Entry = Options.Loader->Load(Machine, LoadedImage);
+    } else {
+      Image.Load();
+    }
     EFI_HANDLE ImageHandle = InstallLoadedImage(Machine, LoadedImage);
 
     Record.Steps.push_back("entry");
     Machine.Hardware().Accounting().Enter(Record.Steps.back());
-    Record.EntryStatus = Image.EntryPoint(ImageHandle, Machine.Core().SystemTable());
+    Record.EntryStatus = Entry(ImageHandle, Machine.Core().SystemTable());
     Arrive("entry");
     if (Options.AfterEntry) Options.AfterEntry(Machine);
     // Drivers dispatched after this one add their entries to the S3 save table.
@@ -210,7 +221,8 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     Machine.Hardware().Accounting().Enter("after_boot");
     if (Options.AfterBoot) Options.AfterBoot(Machine);
   });
-  Collect(Machine, Record);
+  if (Options.Loader != nullptr) Options.Loader->Unload(Machine, Record);
+  Collect(Machine, Record, Options.Loader);
   return Record;
 }
 

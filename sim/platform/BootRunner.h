@@ -25,6 +25,8 @@
 
 namespace sim {
 
+class DriverLoader;
+
 struct BootOptions {
   std::optional<std::filesystem::path> VariableFile;
   // Called on the BSP thread once the boot's own steps are done, while the platform is still
@@ -39,6 +41,9 @@ struct BootOptions {
   const CCX_DRIVER_IMAGE *PeerBefore = nullptr;
   // Firmware-service failures to inject across the boot (see FaultSchedule); it counts the calls.
   FaultSchedule *Faults = nullptr;
+  // Loads the driver from a file for each boot (the delivered PE32+ image) in place of the host
+  // image descriptor's copy; the descriptor then only names the debug-output flavour's peer.
+  DriverLoader *Loader = nullptr;
 };
 
 // The coprocessor's side of the SMM mutex as the boot left it.
@@ -110,6 +115,9 @@ struct BootRecord {
   // The hardware accesses of each boot phase (the names of Steps) and of each service call scope
   // opened after the boot, in the order they first ran.
   std::vector<AccessPhase> Accesses;
+  // For a boot of the delivered image: where it was loaded and the traps it took, by kind.
+  uint64_t ImageBase = 0;
+  std::vector<std::pair<std::string, uint64_t>> Traps;
 };
 
 // Boots Image on Description once. Throws MachineError or std::runtime_error when the platform

@@ -70,6 +70,9 @@ class Platform {
   // including those that wait for them in turn.
   std::vector<std::string> ArrivalsAfter(const std::string &What) const;
 
+  // Ends the boot from the BSP's call chain, as a reset or a halting fatal stop does.
+  [[noreturn]] void EndBoot(const BootEnd &End) { Control_.EndFromInside(End); }
+
   // Builds the HOB list (PHIT, DRAM resources, the SMRAM reservation, the heap HOBs) and
   // publishes it.
   void PublishHobList();

@@ -61,11 +61,14 @@ void RunConsumers(Platform &Machine, SweepBoot &Boot) {
   BuildSmbios(Machine);
 }
 
+DriverLoader *gLoader = nullptr;
+
 SweepBoot Boot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, FaultSchedule &Schedule,
                std::map<std::pair<std::string, std::string>, uint64_t> *SiblingCalls) {
   SweepBoot Result;
   BootOptions Options;
   Options.Faults = &Schedule;
+  Options.Loader = gLoader;
   Options.AfterBoot = [&](Platform &Machine) {
     RunConsumers(Machine, Result);
     if (SiblingCalls != nullptr) *SiblingCalls = Machine.Faults().AllCalls();
@@ -76,6 +79,8 @@ SweepBoot Boot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, FaultS
 }
 
 }  // namespace
+
+void SweepWithLoader(DriverLoader *Loader) { gLoader = Loader; }
 
 std::vector<uint32_t> NewFatalStops(const BootRecord &Clean, const BootRecord &Faulted) {
   std::vector<uint32_t> Unmatched = Clean.FatalStops;

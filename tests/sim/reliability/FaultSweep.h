@@ -43,6 +43,10 @@ struct SweepBaseline {
   std::vector<FaultPoint> Points;
 };
 
+// Boots the sweep's driver through Loader (the delivered image) instead of the image descriptor's
+// host copy; null goes back to the host copy.
+void SweepWithLoader(DriverLoader *Loader);
+
 SweepBaseline CountFaultPoints(const Machine &Description, const CCX_DRIVER_IMAGE &Image);
 SweepBoot BootWithFault(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const FaultPoint &Point);
 

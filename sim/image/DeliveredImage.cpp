@@ -1,0 +1,95 @@
+#include "sim/image/DeliveredImage.h"
+#include "sim/image/PeSymbols.h"
+
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "sim/HexText.h"
+#include "sim/cpu/CurrentProcessor.h"
+#include "sim/platform/Platform.h"
+#include "sim/uefi/MemoryTypes.h"
+
+namespace sim {
+namespace {
+
+constexpr uint64_t kLowestImageAddress = 0x100000;
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path &File) {
+  std::ifstream In(File, std::ios::binary);
+  if (!In) throw std::runtime_error(File.string() + ": cannot be read");
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+uint64_t LowestFreePages(const PhysicalMemory &Memory, uint64_t Pages) {
+  for (const MemoryRange &Range : Memory.Map()) {
+    if (Range.type != EfiConventionalMemory) continue;
+    const uint64_t End = Range.base + (Range.pages << EFI_PAGE_SHIFT);
+    const uint64_t Base = std::max(Range.base, kLowestImageAddress);
+    if (Base < End && (End - Base) >> EFI_PAGE_SHIFT >= Pages) return Base;
+  }
+  throw std::runtime_error("no free simulated DRAM above 1 MB holds the image's " + std::to_string(Pages) + " pages");
+}
+
+DeliveredImage::DeliveredImage(const std::filesystem::path &File)
+    : Name_(File.filename().string()),
+      Bytes_(ReadFile(File)),
+      Info_(ParsePeImage(Bytes_, Name_)),
+      Functions_(ReadPeFunctionSymbols(Bytes_, Info_)) {}
+
+std::string DeliveredImage::SymbolAt(uint64_t Address) const {
+  if (Base_ == 0 || Address < Base_ || Address - Base_ >= Info_.SizeOfImage) return "";
+  auto Found = Functions_.find(static_cast<uint32_t>(Address - Base_));
+  return Found == Functions_.end() ? "" : Found->second;
+}
+
+DeliveredImage::~DeliveredImage() = default;
+
+EFI_IMAGE_ENTRY_POINT DeliveredImage::Load(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage) {
+  std::string Why;
+  if (!ImageTrapsSupported(Why)) throw std::runtime_error(Why);
+  // Every thread that runs as a simulated processor may run image code: the BSP thread, the AP
+  // workers and the callers of the installed services after the boot.
+  SetProcessorBindingObserver(&TrapPrivilegedInstructionsOnThisThread);
+  TrapPrivilegedInstructionsOnThisThread();
+
+  PhysicalMemory &Memory = Machine.Core().Memory();
+  const uint64_t Pages = (uint64_t(Info_.SizeOfImage) + EFI_PAGE_SIZE - 1) >> EFI_PAGE_SHIFT;
+  uint64_t Base = LowestFreePages(Memory, Pages);
+  if (EFI_ERROR(Memory.AllocatePages(AllocateAddress, EfiBootServicesCode, Pages, Base))) {
+    throw std::runtime_error("cannot allocate the image's " + std::to_string(Pages) + " pages at " + Hex(Base));
+  }
+  PlacePeImage(Info_, Bytes_, reinterpret_cast<uint8_t *>(Base), Base);
+  if (mprotect(reinterpret_cast<void *>(Base), Pages << EFI_PAGE_SHIFT, PROT_READ | PROT_WRITE | PROT_EXEC) != 0) {
+    throw std::runtime_error("cannot make the image at " + Hex(Base) + " executable: " + std::strerror(errno));
+  }
+  Base_ = Base;
+  Session_ = std::make_unique<ImageTrapSession>(
+      Base, Base + Info_.SizeOfImage, Machine.Devices().Mmio().ClaimedRanges(), [&Machine](const std::string &Problem) {
+        Machine.EndBoot({BootEnd::SimulatorError, 0, "delivered image: " + Problem});
+      });
+  LoadedImage.ImageBase = reinterpret_cast<VOID *>(Base);
+  LoadedImage.ImageSize = Info_.SizeOfImage;
+  return reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Base + Info_.EntryPointRva);
+}
+
+void DeliveredImage::Unload(Platform &, BootRecord &Record) {
+  if (!Session_) return;
+  Record.ImageBase = Base_;
+  const auto Counts = Session_->Counts();
+  for (size_t Kind = 0; Kind < kTrapKindCount; Kind++) {
+    if (Counts[Kind] != 0) Record.Traps.emplace_back(TrapKindName(static_cast<TrapKind>(Kind)), Counts[Kind]);
+  }
+  Session_.reset();
+  // The pages go back to being plain memory when the platform gives its DRAM back.
+  mprotect(reinterpret_cast<void *>(Base_), (uint64_t(Info_.SizeOfImage) + EFI_PAGE_SIZE - 1) & ~uint64_t(EFI_PAGE_SIZE - 1),
+           PROT_READ | PROT_WRITE);
+}
+
+}  // namespace sim
