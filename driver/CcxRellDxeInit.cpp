@@ -72,9 +72,9 @@ EFI_STATUS ArrangeDownCoreCheck(EFI_STATUS Result) {
 
 EFI_STATUS ArrangePerCoreWork(EFI_STATUS Result) {
   VOID *Interface = nullptr;
+  // Processors left without their part of the work are recorded like any other failure.
   if (!EFI_ERROR(gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, &Interface))) {
-    CcxRellInitWithMpServices(nullptr, nullptr);
-    return Result;
+    return LargerStatus(Result, CcxRellRunPerCoreWork());
   }
   Result = LargerStatus(Result, gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, CcxRellInitWithMpServices, nullptr,
                                                  &gImage.Init.MpEvent));

@@ -35,25 +35,32 @@ BOOLEAN FindListExtent(HOB_LIST_EXTENT *Extent) {
   return TRUE;
 }
 
-// Steps from the HOB at At to the first GUID extension HOB named Name. The walk ends, as at the
-// end-of-list HOB, at a HOB whose length could not lead to a next HOB (shorter than a header or
-// not a multiple of 8) or that runs past the end of the list: stepping on from there would loop
-// or read outside the list.
+// A HOB's header, read byte by byte: a HOB stepped to by an uneven length lies wherever that
+// length put it.
+EFI_HOB_GENERIC_HEADER ReadHeader(UINTN At) {
+  EFI_HOB_GENERIC_HEADER Header;
+  __builtin_memcpy(&Header, reinterpret_cast<const VOID *>(At), sizeof(Header));
+  return Header;
+}
+
+// Steps from the HOB at At to the first GUID extension HOB named Name. Every HOB is stepped over
+// by its length, even one that is not a multiple of 8. The walk ends, as at the end-of-list HOB,
+// at a HOB of length 0, which would be visited again and again, and at one that runs past the end
+// of the list, which would lead outside it.
 EFI_HOB_GUID_TYPE *WalkFrom(UINTN At, UINTN End, const EFI_GUID *Name) {
   while (At <= End && End - At >= sizeof(EFI_HOB_GENERIC_HEADER)) {
-    const auto *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(At);
-    if (Header->HobType == EFI_HOB_TYPE_END_OF_HOB_LIST) {
+    const EFI_HOB_GENERIC_HEADER Header = ReadHeader(At);
+    if (Header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST) {
       return nullptr;
     }
-    const UINTN Length = Header->HobLength;
-    if (Length < sizeof(EFI_HOB_GENERIC_HEADER) || Length % kHobAlignment != 0 || Length > End - At) {
+    const UINTN Length = Header.HobLength;
+    if (Length == 0 || Length > End - At) {
       return nullptr;
     }
     // A GUID extension HOB too short to hold its name has no name to match.
-    if (Header->HobType == EFI_HOB_TYPE_GUID_EXTENSION && Length >= sizeof(EFI_HOB_GUID_TYPE)) {
-      auto *Hob = reinterpret_cast<EFI_HOB_GUID_TYPE *>(At);
-      if (GuidsEqual(&Hob->Name, Name)) {
-        return Hob;
+    if (Header.HobType == EFI_HOB_TYPE_GUID_EXTENSION && Length >= sizeof(EFI_HOB_GUID_TYPE)) {
+      if (GuidsEqual(reinterpret_cast<const EFI_GUID *>(At + offsetof(EFI_HOB_GUID_TYPE, Name)), Name)) {
+        return reinterpret_cast<EFI_HOB_GUID_TYPE *>(At);
       }
     }
     At += Length;
@@ -88,9 +95,16 @@ EFI_HOB_GUID_TYPE *HobFindNextGuid(const EFI_GUID *Name, const EFI_HOB_GUID_TYPE
   if (Previous == nullptr || !FindListExtent(&Extent)) {
     return nullptr;
   }
-  return WalkFrom(reinterpret_cast<UINTN>(Previous) + Previous->Header.HobLength, Extent.End, Name);
+  const UINTN At = reinterpret_cast<UINTN>(Previous);
+  return WalkFrom(At + ReadHeader(At).HobLength, Extent.End, Name);
 }
 
-UINTN HobGuidDataSize(const EFI_HOB_GUID_TYPE *Hob) { return Hob->Header.HobLength - sizeof(EFI_HOB_GUID_TYPE); }
+const UINT8 *HobGuidData(const EFI_HOB_GUID_TYPE *Hob) {
+  return reinterpret_cast<const UINT8 *>(Hob) + sizeof(EFI_HOB_GUID_TYPE);
+}
+
+UINTN HobGuidDataSize(const EFI_HOB_GUID_TYPE *Hob) {
+  return ReadHeader(reinterpret_cast<UINTN>(Hob)).HobLength - sizeof(EFI_HOB_GUID_TYPE);
+}
 
 }  // namespace CCX_IMAGE_NAMESPACE

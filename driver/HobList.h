@@ -18,7 +18,10 @@ EFI_HOB_GUID_TYPE *HobFindGuid(const EFI_GUID *Name);
 // when there is none. Together with HobFindGuid it visits every such HOB once, in list order.
 EFI_HOB_GUID_TYPE *HobFindNextGuid(const EFI_GUID *Name, const EFI_HOB_GUID_TYPE *Previous);
 
-// The number of data bytes that follow a GUID extension HOB's name inside the HOB.
+// The data bytes that follow a GUID extension HOB's name inside the HOB, and how many there are.
+// A HOB need not lie on an 8-byte boundary (the walk steps over uneven lengths as they are), so
+// readers take its fields from these bytes by copy rather than through the HOB's structure.
+const UINT8 *HobGuidData(const EFI_HOB_GUID_TYPE *Hob);
 UINTN HobGuidDataSize(const EFI_HOB_GUID_TYPE *Hob);
 
 }  // namespace CCX_IMAGE_NAMESPACE

@@ -74,6 +74,9 @@ struct MP_WORK_STATE {
       {0xC0010010, 0, 0xFFFFFFFFFFFFFFFFULL},  // SYSCFG
   };
   EFI_MP_SERVICES_PROTOCOL *RunOnApsMpServices = nullptr;
+  // The configuration record the BSP resolved for the APs it starts to store PPINs; null while no
+  // such start is under way.
+  PCD_PROTOCOL *ApPcd = nullptr;
   // Counts of the fallback path: sockets, dies per socket, complex dies per die, complexes per
   // complex die, cores per complex, threads per core.
   UINTN FallbackCounts[6] = {0, 0, 0, 0, 0, 0};

@@ -4,6 +4,7 @@
 #include "arch/Processor.h"
 #include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
+#include "driver/DriverEntry.h"
 #include "driver/ImageState.h"
 #include "interfaces/PcdAccess.h"
 #include "options/OptionHooks.h"
@@ -15,23 +16,49 @@ namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
 // Takes the BSP's SNP MSRs and hands them to every AP, so that all processors agree on the
-// reverse-map table and on SYSCFG.
-VOID ReplicateSnpMsrs(EFI_MP_SERVICES_PROTOCOL *Mp) {
+// reverse-map table and on SYSCFG. The result is the start's failure.
+EFI_STATUS ReplicateSnpMsrs(EFI_MP_SERVICES_PROTOCOL *Mp) {
   for (CCX_SNP_MSR_ENTRY &Entry : gImage.MpWork.CcxSnpMsrList) {
     Entry.Value = AsmReadMsr64(Entry.Msr);
   }
   const BOOLEAN SingleThread = GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded);
-  Mp->StartupAllAPs(Mp, CcxReplicateSnpMsrs, SingleThread, nullptr, 0, nullptr, nullptr);
+  const EFI_STATUS Status =
+      AllApsStartFailure(Mp->StartupAllAPs(Mp, CcxReplicateSnpMsrs, SingleThread, nullptr, 0, nullptr, nullptr));
+  if (EFI_ERROR(Status)) {
+    PrintDebugMessage(TRACE_CPU, "   WARNING! Failed to copy the SNP MSRs to the APs -- status = %r\n", Status);
+  }
+  return Status;
+}
+
+// Installs SMRAM access. A protocol that can't be installed is only warned about; the APs missing
+// the SMM range of an installed protocol are a failure of the per-core work.
+EFI_STATUS InstallSmramAccess() {
+  EFI_STATUS RangeStatus = EFI_SUCCESS;
+  if (CcxSmmAccess2ProtocolInstall(&RangeStatus) != EFI_SUCCESS) {
+    PrintDebugMessage(TRACE_CPU, "   WARNING! CcxSmmAccess2ProtocolInstall was not installed\n");
+  }
+  if (EFI_ERROR(RangeStatus)) {
+    PrintDebugMessage(TRACE_CPU, "   WARNING! Failed to set the SMM range on the APs -- status = %r\n", RangeStatus);
+  }
+  return RangeStatus;
 }
 
 // Reads each socket's PPIN on the socket's first processor. MP services number the processors in
 // walk order, so the position count is the processor number. Processor 0 is the BSP, which MP
-// services refuse to start: socket 0 always shows the warning, and the initialization stores its
-// PPIN on the BSP itself.
-VOID StorePpinOfEverySocket(EFI_MP_SERVICES_PROTOCOL *Mp) {
+// services refuse to start: socket 0 always shows the warning, its refusal is no failure, and the
+// initialization stores its PPIN on the BSP itself. A walk cut short by a failed count query
+// leaves sockets without their PPIN, which is a failure too.
+EFI_STATUS StorePpinOfEverySocket(EFI_MP_SERVICES_PROTOCOL *Mp) {
   TOPOLOGY_POSITION At;
   UINTN Processor = 0;
-  while (gImage.Init.TopologyServices != nullptr) {
+  EFI_STATUS Result = EFI_SUCCESS;
+  if (gImage.Init.TopologyServices == nullptr) {
+    return Result;
+  }
+  // The APs store through the configuration record resolved here, on the BSP, so that none of
+  // them ever calls boot services to look for it.
+  gImage.MpWork.ApPcd = GetPcdProtocol();
+  for (;;) {
     const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step > StepThread) {
       break;
@@ -41,37 +68,40 @@ VOID StorePpinOfEverySocket(EFI_MP_SERVICES_PROTOCOL *Mp) {
       if (EFI_ERROR(Status)) {
         PrintDebugMessage(TRACE_CPU, "   WARNING! Failed to store PPIN value for socket %d -- status = %x\n", At.Socket,
                           Status);
+        if (Processor != 0) {
+          Result = LargerStatus(Result, Status);
+        }
       }
     }
     Processor++;
   }
+  gImage.MpWork.ApPcd = nullptr;
+  return LargerStatus(Result, TopologyWalkResult("CcxRellInitWithMpServices", At));
 }
 
 }  // namespace
 
-VOID EFIAPI CcxRellInitWithMpServices(EFI_EVENT Event, VOID *Context) {
+EFI_STATUS CcxRellRunPerCoreWork() {
   EFI_MP_SERVICES_PROTOCOL *Mp = nullptr;
   if (EFI_ERROR(gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Mp)))) {
-    return;
+    return EFI_SUCCESS;
   }
   TestPoint(0xAC56);
   PrintDebugMessage(TRACE_CPU, "  CcxRellInitWithMpServices Entry\n");
 
-  if (CcxSmmAccess2ProtocolInstall() != EFI_SUCCESS) {
-    PrintDebugMessage(TRACE_CPU, "   WARNING! CcxSmmAccess2ProtocolInstall was not installed\n");
-  }
+  EFI_STATUS Result = InstallSmramAccess();
   if (gImage.Init.SnpCapable != 0) {
-    ReplicateSnpMsrs(Mp);
+    Result = LargerStatus(Result, ReplicateSnpMsrs(Mp));
   }
-  // The APs store PPINs through the configuration protocol; it is located here, on the BSP, so
-  // that no AP ever has to call boot services to find it.
-  GetPcdProtocol();
-  StorePpinOfEverySocket(Mp);
+  Result = LargerStatus(Result, StorePpinOfEverySocket(Mp));
   KtxHookFunc(KTX_HOOK_PER_CORE_INIT, nullptr);
 
   PrintDebugMessage(TRACE_CPU, "  CcxRellInitWithMpServices Exit\n");
   TestPoint(0xACE6);
+  return Result;
 }
+
+VOID EFIAPI CcxRellInitWithMpServices(EFI_EVENT Event, VOID *Context) { CcxRellRunPerCoreWork(); }
 
 VOID EFIAPI CcxReplicateSnpMsrs(VOID *Argument) {
   for (const CCX_SNP_MSR_ENTRY &Entry : gImage.MpWork.CcxSnpMsrList) {
@@ -89,7 +119,8 @@ VOID EFIAPI CcxStorePpin(VOID *Argument) {
   const UINTN Socket = *static_cast<const UINTN *>(Argument);
   // Only sockets 0 to 3 have an item.
   if (Socket <= 3) {
-    GetPcdProtocol()->Set64(PcdCcxPpinSocket0 + Socket, Ppin);
+    PCD_PROTOCOL *Pcd = gImage.MpWork.ApPcd != nullptr ? gImage.MpWork.ApPcd : GetPcdProtocol();
+    Pcd->Set64(PcdCcxPpinSocket0 + Socket, Ppin);
   }
 }
 

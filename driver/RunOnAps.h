@@ -16,6 +16,11 @@ constexpr UINT32 CCX_RUN_PER_COMPLEX_DIE = 3;
 constexpr UINT32 CCX_RUN_PER_DIE = 4;
 constexpr UINT32 CCX_RUN_PER_SOCKET = 5;
 
+// What a StartupAllAPs result says went wrong: nothing when every AP ran the procedure, nor when
+// the system has no AP to run it (EFI_NOT_STARTED); any other error means that APs may have
+// missed it while the BSP goes on.
+constexpr EFI_STATUS AllApsStartFailure(EFI_STATUS Status) { return Status == EFI_NOT_STARTED ? EFI_SUCCESS : Status; }
+
 // BSP only. Level 0 runs Procedure on every AP at once. The other levels run it on the first
 // thread of every unit of the level, one processor at a time; with the fabric topology service
 // that includes processor 0, whose refusal (it is the BSP) enters the result, and without it

@@ -36,7 +36,9 @@ UINT32 TableCheckFails(UINT32 Code, const CHAR8 *Message) {
 
 // The header words are written by every driver that adds entries, so none of them is trusted to
 // lead outside the table: the end guard is looked for only where the table was made to end, and
-// the end mark must fit between the header and that end.
+// the end mark's two bytes must lie past the header and inside the block the table was made in,
+// which holds the guard's four bytes behind the table's size (the mark may cover the guard, which
+// has been checked by then).
 UINT32 QorvexS3LibCheckTable() {
   UINT8 *Table = TableOf(gImage.S3.PrivateData);
   const auto *Header = reinterpret_cast<const QorvexS3LibTableHeader *>(Table);
@@ -52,7 +54,7 @@ UINT32 QorvexS3LibCheckTable() {
     return TableCheckFails(kFatalS3Boundary, "QorvexS3Lib table boundary check fail\n");
   }
   const UINT64 Next = Header->NextOffset;
-  if (Next < QORVEX_S3_TABLE_FIRST_ENTRY || Next > Size - sizeof(UINT16)) {
+  if (Next < QORVEX_S3_TABLE_FIRST_ENTRY || Next > Size + kS3TableGuardBytes - sizeof(UINT16)) {
     return TableCheckFails(kFatalS3NextOffset, "QorvexS3Lib table NextOffset check fail\n");
   }
   return S3_CHECK_GOOD;

@@ -15,8 +15,7 @@
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-constexpr UINTN kGuardBytes = sizeof(UINT32);
-constexpr UINTN kLargestTableSize = ~UINTN{0} - kGuardBytes;
+constexpr UINTN kLargestTableSize = ~UINTN{0} - kS3TableGuardBytes;
 
 template <typename T>
 T *AtAddress(UINT64 Address) {
@@ -74,7 +73,7 @@ EFI_STATUS CreateTable(PCD_PROTOCOL *Pcd) {
   const UINT64 Size = QorvexS3LibTableSizeFor(Pcd->Get64(PcdQorvexS3LibTableSize));
   PrintDebugMessage(TRACE_GENERAL, "QorvexS3LibTableHeader buffer size = 0x%x\n", Size);
   UINT8 *Table =
-      Size > kLargestTableSize ? nullptr : static_cast<UINT8 *>(AllocateZeroedRuntimePool(Size + kGuardBytes));
+      Size > kLargestTableSize ? nullptr : static_cast<UINT8 *>(AllocateZeroedRuntimePool(Size + kS3TableGuardBytes));
   if (Table == nullptr) {
     FatalStop(kFatalS3TableAllocation);
     PrintDebugMessage(TRACE_GENERAL, "QorvexS3LibTableHeader allocate fail\n");

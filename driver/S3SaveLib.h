@@ -25,6 +25,9 @@ UINT64 QorvexS3LibTableSizeFor(UINT64 Requested);
 // The shared record this driver found or created, or null.
 QorvexS3LibPrivateData *QorvexS3LibRecord();
 
+// The end guard's bytes behind the table: the block a table is made in is its size plus these.
+constexpr UINTN kS3TableGuardBytes = sizeof(UINT32);
+
 constexpr UINT32 S3_CHECK_GOOD = 0;
 constexpr UINT32 S3_CHECK_BAD = 7;
 

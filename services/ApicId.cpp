@@ -70,13 +70,17 @@ UINT32 PlaceField(UINTN Value, UINT32 Shift) {
 }
 
 // The lowest enabled core in the 128-bit enabled-core map, as a bit number; FALSE when the map
-// has no bit set.
+// has no bit set. The whole map is read, all four registers in order, whichever holds the first
+// enabled core, so the bridge's index is always left on the last of them.
 BOOLEAN FindFirstEnabledCore(UINT32 *Bit) {
   using Map = Sideband::EnabledCoreMap;
+  UINT32 Words[Map::RegisterCount];
   for (UINT32 Index = 0; Index < Map::RegisterCount; Index++) {
-    const UINT32 Word = ReadCoreComplexRegister32(Map::Offset(Index));
+    Words[Index] = ReadCoreComplexRegister32(Map::Offset(Index));
+  }
+  for (UINT32 Index = 0; Index < Map::RegisterCount; Index++) {
     for (UINT32 Position = 0; Position < Map::BitsPerRegister; Position++) {
-      if ((Word >> Position & 1) != 0) {
+      if ((Words[Index] >> Position & 1) != 0) {
         *Bit = Index * Map::BitsPerRegister + Position;
         return TRUE;
       }

@@ -14,6 +14,7 @@
 #include "driver/DriverEntry.h"
 #include "driver/Heap.h"
 #include "driver/ImageState.h"
+#include "driver/RunOnAps.h"
 #include "interfaces/FabricMmioAllocator.h"
 #include "interfaces/PcdAccess.h"
 #include "interfaces/QorvexGuids.h"
@@ -151,10 +152,15 @@ EFI_STATUS EFIAPI CcxRellAddGenCommSubspaceStruct(QORVEX_CCX_PCCT_SERVICES_PROTO
       PccMtrrPair(RegionBase, static_cast<UINT32>(CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(Eax)));
   PCC_MTRR_ARGUMENT Argument = {Pair, Values.Base, Values.Mask};
   // Every processor must see the region uncacheable; the BSP follows the APs so that it changes
-  // its own type last, once no AP still caches the range.
-  Mp->StartupAllAPs(Mp, ProgramPccMtrr, GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded), nullptr, 0, &Argument,
-                    nullptr);
+  // its own type last, once no AP still caches the range. APs that could not be started would
+  // still cache it: the subspace is then not handed out.
+  const EFI_STATUS ApStatus = AllApsStartFailure(Mp->StartupAllAPs(
+      Mp, ProgramPccMtrr, GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded), nullptr, 0, &Argument, nullptr));
   ProgramPccMtrr(&Argument);
+  if (EFI_ERROR(ApStatus)) {
+    PrintDebugMessage(TRACE_GENERAL, "  Returning error, var mtrr not set on the APs: %r\n", ApStatus);
+    return EFI_DEVICE_ERROR;
+  }
 
   UINT64 MmioBase = 0;
   UINT64 MmioLength = kMmioLength;

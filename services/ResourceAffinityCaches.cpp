@@ -82,7 +82,7 @@ EFI_STATUS EFIAPI AddCacheEntries(QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PROTOCOL
   if (Hidden) {
     AsmWriteMsr64(Override::Number, Override::TopologyExtensions::Set(AsmReadMsr64(Override::Number), 0));
   }
-  return EFI_SUCCESS;
+  return TopologyWalkResult("AddCacheEntries", Walk.At);
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

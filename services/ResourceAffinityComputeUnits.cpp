@@ -28,7 +28,7 @@ EFI_STATUS EFIAPI AddComputeUnitEntries(QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PR
   for (;;) {
     const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
-      return EFI_SUCCESS;
+      return TopologyWalkResult("AddComputeUnitEntries", At);
     }
     if (Step <= StepComplex) {
       UINT32 Asked = Domain;

@@ -1,6 +1,8 @@
 // QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PROTOCOL: the compute-unit, cache and TLB entries of the
 // platform's resource affinity table. The record is installed by the initialization; the services
-// and the routines they share are declared here so that they can be called directly as well.
+// and the routines they share are declared here so that they can be called directly as well. Each
+// service walks every thread; one whose walk a failed count query cut short answers an error, and
+// the entries and counts it wrote before stay as they are.
 #ifndef SERVICES_RESOURCE_AFFINITY_SERVICES_H_
 #define SERVICES_RESOURCE_AFFINITY_SERVICES_H_
 

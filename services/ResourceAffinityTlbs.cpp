@@ -128,7 +128,7 @@ EFI_STATUS EFIAPI AddTlbEntries(QORVEX_CCX_RESOURCE_AFFINITY_SERVICES_PROTOCOL *
       AppendTlbEntry(Tlb, Walk, TableHeader, Cursor);
     }
   }
-  return EFI_SUCCESS;
+  return TopologyWalkResult("AddTlbEntries", Walk.At);
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

@@ -6,6 +6,7 @@
 
 #include "arch/Cpuid.h"
 #include "arch/Processor.h"
+#include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
 #include "driver/ImageState.h"
 #include "interfaces/QorvexGuids.h"
@@ -35,17 +36,20 @@ struct DIE_CORES {
 };
 
 // Walks the socket's complexes, adding up both counts. The walk stops at the first die the SOC
-// service has nothing for.
-VOID WalkComplexes(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology,
-                   SMBIOS_CORE_COUNTS &Counts) {
-  UINTN Index[4] = {kTopologyNotStarted, kTopologyNotStarted, kTopologyNotStarted, kTopologyNotStarted};
+// service has nothing for. A count the topology service can't give leaves cores out of the
+// enabled count: the walk then answers an error, after its message, instead of a short count.
+EFI_STATUS WalkComplexes(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc,
+                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology, SMBIOS_CORE_COUNTS &Counts) {
+  TOPOLOGY_POSITION At;
   DIE_CORES Die = {};
+  EFI_STATUS Result = EFI_SUCCESS;
   for (;;) {
-    const INTN Step = TopologyNextComplex(&Index[0], &Index[1], &Index[2], &Index[3], Topology);
+    const INTN Step = TopologyNextComplexPosition(&At, Topology);
     if (Step > StepComplex) {
-      return;
+      const EFI_STATUS WalkStatus = TopologyWalkResult("GetProcessorInfo", At);
+      return EFI_ERROR(Result) ? Result : WalkStatus;
     }
-    if (Index[0] != Socket) {
+    if (At.Socket != Socket) {
       continue;
     }
     if (Step <= StepDie) {
@@ -54,27 +58,33 @@ VOID WalkComplexes(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc, QORVEX_FABRI
       BOOLEAN Smt = TRUE;
       Die = {};
       if (Soc == nullptr ||
-          Soc->GetDieCoreInfo(Soc, static_cast<UINT32>(Index[0] * SOC_DIES_PER_SOCKET + Index[1]), &Die.PresentMask,
+          Soc->GetDieCoreInfo(Soc, static_cast<UINT32>(At.Socket * SOC_DIES_PER_SOCKET + At.Die), &Die.PresentMask,
                               &Die.DisableMask, Die.CoreDisableMasks, &ArrayBytes, &Die.CoresPerComplexDie, &Smt,
                               &ArrayEntries) != EFI_SUCCESS) {
-        return;
+        return Result;
       }
       if (!Smt) {
         Counts.Multithreading = FALSE;
       }
     }
     // A complex die beyond the masks the SOC service describes counts as absent.
-    const UINTN ComplexDie = Index[2];
+    const UINTN ComplexDie = At.ComplexDie;
     if (Step <= StepComplexDie && ComplexDie < SOC_MAX_COMPLEX_DIES_PER_DIE &&
         (Die.PresentMask >> ComplexDie & 1) != 0 && (Die.DisableMask >> ComplexDie & 1) == 0) {
       Counts.CoreCount = static_cast<UINT16>(Counts.CoreCount + Die.CoresPerComplexDie -
                                              BitsSet(Die.CoreDisableMasks[ComplexDie]));
     }
     UINTN Cores = 0;
-    if (Topology->GetNumberOfCores(Topology, Index[0], Index[1], Index[2], Index[3], &Cores) == EFI_SUCCESS) {
+    const EFI_STATUS Status = Topology->GetNumberOfCores(Topology, At.Socket, At.Die, At.ComplexDie, At.Complex, &Cores);
+    if (Status == EFI_SUCCESS) {
       Counts.CoresEnabled = static_cast<UINT16>(Counts.CoresEnabled + Cores);
     } else {
       FatalStop(kFatalNoCoreCount);
+      PrintDebugMessage(DEBUG_ERROR,
+                        "  ERROR: GetProcessorInfo: fabric topology core count failed for socket %d, die %d, complex "
+                        "die %d, complex %d: %r\n",
+                        At.Socket, At.Die, At.ComplexDie, At.Complex, Status);
+      Result = EFI_DEVICE_ERROR;
     }
     if (Counts.CoresEnabled > Counts.CoreCount) {
       FatalStop(kFatalMoreEnabledThanCounted);
@@ -116,11 +126,11 @@ VOID PackageFallback(QORVEX_SOC_SERVICES_PROTOCOL *Soc, SMBIOS_CORE_COUNTS &Coun
 }  // namespace
 
 SMBIOS_CORE_COUNTS SmbiosCountCores(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc) {
-  SMBIOS_CORE_COUNTS Counts = {0, 0, TRUE};
+  SMBIOS_CORE_COUNTS Counts = {0, 0, TRUE, EFI_SUCCESS};
   QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology = nullptr;
   if (!EFI_ERROR(gBS->LocateProtocol(&gQorvexFabricTopologyServicesProtocolGuid, nullptr,
                                      reinterpret_cast<VOID **>(&Topology)))) {
-    WalkComplexes(Socket, Soc, Topology, Counts);
+    Counts.Status = WalkComplexes(Socket, Soc, Topology, Counts);
   }
   if (Counts.CoreCount == 0) {
     PackageFallback(Soc, Counts);

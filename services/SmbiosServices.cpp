@@ -151,7 +151,8 @@ EFI_STATUS EFIAPI GetProcessorInfo(QORVEX_CCX_SMBIOS_SERVICES_PROTOCOL *This, UI
   ReadProcessorName(Info->ProcessorVersion);
   ZeroMemory(Info->Manufacturer, CCX_SMBIOS_MANUFACTURER_LENGTH);
   CopyMemory(Info->Manufacturer, kManufacturer, sizeof(kManufacturer));
-  return EFI_SUCCESS;
+  // The record is filled as far as the counts go; an error says that the cores are not all in it.
+  return Counts.Status;
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

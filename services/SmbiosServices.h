@@ -18,11 +18,14 @@ extern const QORVEX_CCX_SMBIOS_SERVICES_PROTOCOL gCcxSmbiosServicesProtocol;
 UINT8 SmbiosProcessorUpgrade(UINT32 SignatureEax, UINT32 SignatureEbx);
 
 // The cores of one socket: what the SOC service counts, what the topology enables, and whether
-// the threads of a core are both in use.
+// the threads of a core are both in use. Status is EFI_DEVICE_ERROR, after an error message, when
+// the fabric topology service failed a count the walk over the complexes needed: the counts are
+// then as far as they go, and no answer to pass off as whole.
 struct SMBIOS_CORE_COUNTS {
   UINT16 CoreCount;
   UINT16 CoresEnabled;
   BOOLEAN Multithreading;
+  EFI_STATUS Status;
 };
 SMBIOS_CORE_COUNTS SmbiosCountCores(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc);
 

@@ -18,9 +18,10 @@
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-// What the SMRAM HOB describes, once it has been checked to fit its HOB.
+// What the SMRAM HOB describes, once it has been checked to fit its HOB. The descriptors are the
+// HOB's bytes: the HOB may lie off any boundary, so they are only ever copied.
 struct SMRAM_HOB_VIEW {
-  const EFI_SMRAM_DESCRIPTOR *Descriptors;
+  const UINT8 *Descriptors;
   UINT64 Count;
   UINT64 TotalSize;
 };
@@ -30,19 +31,26 @@ struct SMRAM_HOB_VIEW {
 // range registers are computed from the first region and the total, so anything less would
 // program them from bytes that are not part of the description.
 BOOLEAN ReadSmramHob(const EFI_HOB_GUID_TYPE *Hob, SMRAM_HOB_VIEW *View) {
+  constexpr UINTN kFirstDescriptor = offsetof(EFI_SMRAM_HOB_DESCRIPTOR_BLOCK, Descriptor);
   const UINTN DataSize = HobGuidDataSize(Hob);
-  if (DataSize < offsetof(EFI_SMRAM_HOB_DESCRIPTOR_BLOCK, Descriptor)) {
+  if (DataSize < kFirstDescriptor) {
     return FALSE;
   }
-  const auto *Block = reinterpret_cast<const EFI_SMRAM_HOB_DESCRIPTOR_BLOCK *>(Hob + 1);
-  const UINT64 Count = Block->NumberOfSmmReservedRegions;
-  const UINT64 Room = (DataSize - offsetof(EFI_SMRAM_HOB_DESCRIPTOR_BLOCK, Descriptor)) / sizeof(EFI_SMRAM_DESCRIPTOR);
+  const UINT8 *Block = HobGuidData(Hob);
+  UINT32 Regions = 0;
+  __builtin_memcpy(&Regions, Block + offsetof(EFI_SMRAM_HOB_DESCRIPTOR_BLOCK, NumberOfSmmReservedRegions),
+                   sizeof(Regions));
+  const UINT64 Count = Regions;
+  const UINT64 Room = (DataSize - kFirstDescriptor) / sizeof(EFI_SMRAM_DESCRIPTOR);
   if (Count == 0 || Count > Room) {
     return FALSE;
   }
+  const UINT8 *Descriptors = Block + kFirstDescriptor;
   UINT64 Total = 0;
   for (UINT64 Index = 0; Index < Count; Index++) {
-    const UINT64 Size = Block->Descriptor[Index].PhysicalSize;
+    const UINT8 *Descriptor = Descriptors + Index * sizeof(EFI_SMRAM_DESCRIPTOR);
+    UINT64 Size = 0;
+    __builtin_memcpy(&Size, Descriptor + offsetof(EFI_SMRAM_DESCRIPTOR, PhysicalSize), sizeof(Size));
     if (Size > ~UINT64{0} - Total) {
       return FALSE;
     }
@@ -51,7 +59,7 @@ BOOLEAN ReadSmramHob(const EFI_HOB_GUID_TYPE *Hob, SMRAM_HOB_VIEW *View) {
   if (Total == 0) {
     return FALSE;
   }
-  View->Descriptors = Block->Descriptor;
+  View->Descriptors = Descriptors;
   View->Count = Count;
   View->TotalSize = Total;
   return TRUE;
@@ -68,11 +76,18 @@ static_assert(kWriteBackRanges == 0x6600, "both memory types write-back");
 UINT64 TsegMaskFor(UINT64 TotalSize) { return ~(TotalSize - 1) | kWriteBackRanges; }
 
 // Runs a per-core step on every core while the coprocessor is kept out of the SMM configuration.
-VOID RunExcludingCoprocessor(EFI_AP_PROCEDURE Procedure) {
+// When the APs could not be started, the step is still done on the BSP and the caller's state
+// still changes, but the cores now disagree: that is said, and the answer is EFI_DEVICE_ERROR.
+EFI_STATUS RunExcludingCoprocessor(EFI_AP_PROCEDURE Procedure, const CHAR8 *Caller) {
   HcuMutexAcquire();
   const BOOLEAN SingleThread = GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded);
-  CcxSmmRunOnEveryCore(gImage.SmmAccess.MpServices, Procedure, SingleThread, nullptr);
+  const EFI_STATUS Status = CcxSmmRunOnEveryCore(gImage.SmmAccess.MpServices, Procedure, SingleThread, nullptr);
   HcuMutexRelease();
+  if (EFI_ERROR(Status)) {
+    PrintDebugMessage(TRACE_CPU, "  %a: the APs were not reached, Status:[%r]\n", Caller, Status);
+    return EFI_DEVICE_ERROR;
+  }
+  return EFI_SUCCESS;
 }
 
 VOID SetLockBracket(UINT64 Held) {
@@ -83,7 +98,10 @@ VOID SetLockBracket(UINT64 Held) {
 
 }  // namespace
 
-EFI_STATUS CcxSmmAccess2ProtocolInstall() {
+EFI_STATUS CcxSmmAccess2ProtocolInstall(EFI_STATUS *RangeStatus) {
+  if (RangeStatus != nullptr) {
+    *RangeStatus = EFI_SUCCESS;
+  }
   SMM_ACCESS_STATE &State = gImage.SmmAccess;
   // MP services may be installed a second time (a reinstall notifies the per-core work again):
   // the protocol stays the one already installed, and the SMM range is never written again,
@@ -124,7 +142,14 @@ EFI_STATUS CcxSmmAccess2ProtocolInstall() {
   State.RegionCount = View.Count;
 
   CCX_SMM_RANGE Range = {State.SmramMap[0].PhysicalStart, TsegMaskFor(View.TotalSize)};
-  CcxSmmRunOnEveryCore(State.MpServices, CcxSmmSetRangeOnCore, FALSE, &Range);
+  const EFI_STATUS ApStatus = CcxSmmRunOnEveryCore(State.MpServices, CcxSmmSetRangeOnCore, FALSE, &Range);
+  if (EFI_ERROR(ApStatus)) {
+    PrintDebugMessage(TRACE_CPU, "  CcxSmmAccess2ProtocolInstall: SMM range not set on the APs, Status:[%r]\n",
+                      ApStatus);
+  }
+  if (RangeStatus != nullptr) {
+    *RangeStatus = ApStatus;
+  }
 
   State.LockSetsHwcr = GetPcdProtocol()->GetBool(PcdCcxSmmLockHwcr);
   gBS->InstallMultipleProtocolInterfaces(&State.Handle, &gEfiSmmAccess2ProtocolGuid, &State.Protocol, nullptr);
@@ -145,9 +170,9 @@ EFI_STATUS EFIAPI CcxSmmOpen2(EFI_SMM_ACCESS2_PROTOCOL *This) {
     }
     RegionState = (RegionState & ~(EFI_SMRAM_CLOSED | EFI_ALLOCATED)) | EFI_SMRAM_OPEN;
   }
-  RunExcludingCoprocessor(CcxSmmOpenOnCore);
+  const EFI_STATUS Status = RunExcludingCoprocessor(CcxSmmOpenOnCore, "CcxSmmOpen2");
   State.Protocol.OpenState = TRUE;
-  return EFI_SUCCESS;
+  return Status;
 }
 
 EFI_STATUS EFIAPI CcxSmmClose2(EFI_SMM_ACCESS2_PROTOCOL *This) {
@@ -164,9 +189,9 @@ EFI_STATUS EFIAPI CcxSmmClose2(EFI_SMM_ACCESS2_PROTOCOL *This) {
     }
     RegionState = (RegionState & ~EFI_SMRAM_OPEN) | EFI_SMRAM_CLOSED | EFI_ALLOCATED;
   }
-  RunExcludingCoprocessor(CcxSmmCloseOnCore);
+  const EFI_STATUS Status = RunExcludingCoprocessor(CcxSmmCloseOnCore, "CcxSmmClose2");
   State.Protocol.OpenState = FALSE;
-  return EFI_SUCCESS;
+  return Status;
 }
 
 EFI_STATUS EFIAPI CcxSmmLock2(EFI_SMM_ACCESS2_PROTOCOL *This) {
@@ -184,10 +209,10 @@ EFI_STATUS EFIAPI CcxSmmLock2(EFI_SMM_ACCESS2_PROTOCOL *This) {
   }
   // The chipset bracket is held around the whole lock sequence.
   SetLockBracket(1);
-  RunExcludingCoprocessor(CcxSmmLockOnCore);
+  const EFI_STATUS Status = RunExcludingCoprocessor(CcxSmmLockOnCore, "CcxSmmLock2");
   State.Protocol.LockState = TRUE;
   SetLockBracket(0);
-  return EFI_SUCCESS;
+  return Status;
 }
 
 EFI_STATUS EFIAPI CcxSmmGetCapabilities2(CONST EFI_SMM_ACCESS2_PROTOCOL *This, UINTN *SmramMapSize,

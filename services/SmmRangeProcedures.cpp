@@ -3,6 +3,7 @@
 #include "arch/Msr.h"
 #include "arch/Processor.h"
 #include "driver/ImageState.h"
+#include "driver/RunOnAps.h"
 
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
@@ -57,10 +58,11 @@ VOID EFIAPI CcxSmmLockOnCore(VOID *Unused) {
   }
 }
 
-VOID CcxSmmRunOnEveryCore(EFI_MP_SERVICES_PROTOCOL *MpServices, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
-                          VOID *Argument) {
-  MpServices->StartupAllAPs(MpServices, Procedure, SingleThread, nullptr, 0, Argument, nullptr);
+EFI_STATUS CcxSmmRunOnEveryCore(EFI_MP_SERVICES_PROTOCOL *MpServices, EFI_AP_PROCEDURE Procedure,
+                                BOOLEAN SingleThread, VOID *Argument) {
+  const EFI_STATUS Status = MpServices->StartupAllAPs(MpServices, Procedure, SingleThread, nullptr, 0, Argument, nullptr);
   Procedure(Argument);
+  return AllApsStartFailure(Status);
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

@@ -26,10 +26,11 @@ VOID EFIAPI CcxSmmCloseOnCore(VOID *Unused);
 VOID EFIAPI CcxSmmLockOnCore(VOID *Unused);
 
 // Runs Procedure on every application processor through MP services, then on the bootstrap
-// processor. The dispatch status is not looked at: a core that missed the step can't be repaired
-// from here.
-VOID CcxSmmRunOnEveryCore(EFI_MP_SERVICES_PROTOCOL *MpServices, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
-                          VOID *Argument);
+// processor. A core that missed the step can't be repaired from here, but it is not passed off
+// as done: the result is the failure of the start on the APs (EFI_SUCCESS when they all ran it,
+// or when there are none), and the caller reports it.
+EFI_STATUS CcxSmmRunOnEveryCore(EFI_MP_SERVICES_PROTOCOL *MpServices, EFI_AP_PROCEDURE Procedure,
+                                BOOLEAN SingleThread, VOID *Argument);
 
 }  // namespace CCX_IMAGE_NAMESPACE
 

@@ -1,7 +1,9 @@
 // The SRAT processor entries. Every thread of the walk gets one structure carrying its APIC ID
 // and the proximity domain of its complex; the domain is asked for once per complex. In x2APIC
 // mode the 32-bit form holds any APIC ID. The local APIC form has one byte for it, and 255 is the
-// broadcast ID, so threads numbered 255 or above cannot be described and are left out.
+// broadcast ID, so threads numbered 255 or above cannot be described and are left out. A walk that
+// a failed count query cut short is answered with an error: the entries written stay behind the
+// cursor, but threads are missing from them.
 #include "services/SratServices.h"
 
 #include "driver/ImageState.h"
@@ -61,7 +63,7 @@ EFI_STATUS EFIAPI AddProcessorAffinityEntries(QORVEX_CCX_SRAT_SERVICES_PROTOCOL 
   for (;;) {
     const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
-      return EFI_SUCCESS;
+      return TopologyWalkResult("AddProcessorAffinityEntries", At);
     }
     if (Step <= StepComplex && Numa != nullptr) {
       // Only an answer the service vouches for replaces the domain held, whatever a failing

@@ -1,17 +1,27 @@
 // One odometer walk serves all five depths: a step at a depth either moves that depth's index, or
 // carries into the step one level up, exactly as a deeper step would carry into it. The depth
-// entry points only differ in how many index variables they hand over and in whether they refuse
-// a missing service record before the walk starts.
+// entry points only differ in how many index variables they hand over; the walks kept in a
+// position record also keep the status of a count that could not be had.
 #include "services/TopologyWalk.h"
+
+#include "debug/DebugPrint.h"
 
 namespace CCX_IMAGE_NAMESPACE {
 namespace {
 
-// The caller's index variables, socket first, down to the depth of the step.
+// The caller's index variables, socket first, down to the depth of the step, and where to keep
+// the status of a failed count (nowhere for the plain entry points).
 struct TOPOLOGY_CURSOR {
   UINTN *Index[DepthCount];
   UINTN Depth;
+  EFI_STATUS *QueryStatus;
 };
+
+VOID KeepQueryStatus(const TOPOLOGY_CURSOR &Cursor, EFI_STATUS Status) {
+  if (Cursor.QueryStatus != nullptr) {
+    *Cursor.QueryStatus = Status;
+  }
+}
 
 // The count at Depth for the indices the cursor's variables hold.
 EFI_STATUS CountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURSOR &Cursor, UINTN Depth,
@@ -26,7 +36,9 @@ EFI_STATUS CountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPO
 // into, so running past the last socket ends the walk.
 INTN Advance(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURSOR &Cursor, UINTN Depth) {
   UINTN Count = 0;
-  if (EFI_ERROR(CountAt(Service, Cursor, Depth, &Count))) {
+  const EFI_STATUS Status = CountAt(Service, Cursor, Depth, &Count);
+  if (EFI_ERROR(Status)) {
+    KeepQueryStatus(Cursor, Status);
     return StepEnd;
   }
   UINTN *Deepest = Cursor.Index[Depth];
@@ -48,14 +60,15 @@ INTN Advance(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_C
 }
 
 // A full step at the cursor's depth. The first position of a walk is reported without asking the
-// service, so an unchecked entry point still answers it when the caller has no record.
-INTN Step(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURSOR &Cursor, bool ChecksRecord) {
+// service, but not without a record: a walk with nothing to ask has no positions at all.
+INTN Step(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURSOR &Cursor) {
   for (UINTN Depth = 0; Depth <= Cursor.Depth; Depth++) {
     if (Cursor.Index[Depth] == nullptr) {
       return StepEnd;
     }
   }
-  if (ChecksRecord && Service == nullptr) {
+  if (Service == nullptr) {
+    KeepQueryStatus(Cursor, EFI_INVALID_PARAMETER);
     return StepEnd;
   }
   bool NotStarted = false;
@@ -100,29 +113,58 @@ EFI_STATUS TopologyCountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, co
 }
 
 INTN TopologyNextDie(UINTN *Socket, UINTN *Die, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die}, DepthDie}, true);
+  return Step(Service, {{Socket, Die}, DepthDie, nullptr});
 }
 
 INTN TopologyNextComplexDie(UINTN *Socket, UINTN *Die, UINTN *ComplexDie,
                             QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie}, DepthComplexDie}, true);
+  return Step(Service, {{Socket, Die, ComplexDie}, DepthComplexDie, nullptr});
 }
 
-// Callers of the complex and thread steps always hold a located record, so these two do not
-// refuse a missing one up front; a query through a missing record still ends the walk.
 INTN TopologyNextComplex(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex,
                          QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex}, DepthComplex}, false);
+  return Step(Service, {{Socket, Die, ComplexDie, Complex}, DepthComplex, nullptr});
 }
 
 INTN TopologyNextCore(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core,
                       QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core}, DepthCore}, true);
+  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core}, DepthCore, nullptr});
 }
 
 INTN TopologyNextThread(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core, UINTN *Thread,
                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core, Thread}, DepthThread}, false);
+  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core, Thread}, DepthThread, nullptr});
+}
+
+INTN TopologyNextPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
+  if (At == nullptr) {
+    return StepEnd;
+  }
+  return Step(Service, {{&At->Socket, &At->Die, &At->ComplexDie, &At->Complex, &At->Core, &At->Thread}, DepthThread,
+                        &At->QueryStatus});
+}
+
+INTN TopologyNextComplexPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
+  if (At == nullptr) {
+    return StepEnd;
+  }
+  return Step(Service, {{&At->Socket, &At->Die, &At->ComplexDie, &At->Complex}, DepthComplex, &At->QueryStatus});
+}
+
+EFI_STATUS TopologyWalkResult(const CHAR8 *Caller, const TOPOLOGY_POSITION &At) {
+  if (!EFI_ERROR(At.QueryStatus)) {
+    return EFI_SUCCESS;
+  }
+  if (At.Socket == kTopologyNotStarted) {
+    PrintDebugMessage(DEBUG_ERROR, "  ERROR: %a: fabric topology count query failed before the first position: %r\n",
+                      Caller, At.QueryStatus);
+  } else {
+    PrintDebugMessage(DEBUG_ERROR,
+                      "  ERROR: %a: fabric topology count query failed after socket %d, die %d, complex die %d, "
+                      "complex %d: %r\n",
+                      Caller, At.Socket, At.Die, At.ComplexDie, At.Complex, At.QueryStatus);
+  }
+  return EFI_DEVICE_ERROR;
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

@@ -51,7 +51,9 @@ INTN TopologyNextCore(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Compl
 INTN TopologyNextThread(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core, UINTN *Thread,
                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
 
-// The six index variables of a walk to thread depth, set up before the first position.
+// A walk kept in one record: the six index variables, set up before the first position, and why
+// the walk ended. The step codes alone can't tell a walk that ran out of positions from one that
+// lost its counts; the record keeps the difference for the caller to report.
 struct TOPOLOGY_POSITION {
   UINTN Socket = kTopologyNotStarted;
   UINTN Die = kTopologyNotStarted;
@@ -59,12 +61,22 @@ struct TOPOLOGY_POSITION {
   UINTN Complex = kTopologyNotStarted;
   UINTN Core = kTopologyNotStarted;
   UINTN Thread = kTopologyNotStarted;
+  // EFI_SUCCESS, unless a step ended the walk because a count could not be had: then the status
+  // of the count query that failed (EFI_INVALID_PARAMETER when there was no record to ask).
+  EFI_STATUS QueryStatus = EFI_SUCCESS;
 };
 
-// Steps a thread-depth walk: TopologyNextThread over the position's six indices.
-inline INTN TopologyNextPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return TopologyNextThread(&At->Socket, &At->Die, &At->ComplexDie, &At->Complex, &At->Core, &At->Thread, Service);
-}
+// Steps a thread-depth walk over the record's six indices, with TopologyNextThread's codes.
+INTN TopologyNextPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+// Steps a complex-depth walk over the record's first four indices, with TopologyNextComplex's
+// codes; the core and thread indices are left alone.
+INTN TopologyNextComplexPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service);
+
+// The answer of the service named Caller once its walk has ended: EFI_SUCCESS after the walk's
+// normal end. A walk that ended on a failed count query has not visited every processor: that is
+// reported in an error message with the last complex the walk reached and the query's status, and
+// the answer is EFI_DEVICE_ERROR.
+EFI_STATUS TopologyWalkResult(const CHAR8 *Caller, const TOPOLOGY_POSITION &At);
 
 }  // namespace CCX_IMAGE_NAMESPACE
 

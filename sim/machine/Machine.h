@@ -47,12 +47,14 @@ struct OptionValue {
 };
 
 // The option service (sibling "option_hook"): the option values of its NV table, in table order;
-// which requests it always fails ("size", "copy", "hooks"); and how many bytes it writes past the
-// table it reported when it copies the table.
+// which requests it always fails ("size", "copy", "hooks"); how many bytes it writes past the
+// table it reported when it copies the table; and the size it reports once it has copied the table
+// (the table's own size when unset; a service may report less than it announced, or more).
 struct OptionServiceSettings {
   std::vector<OptionValue> Values;
   std::vector<std::string> Fail;
   uint32_t Overrun = 0;
+  std::optional<uint32_t> SizeAfterCopy;
 };
 
 // One buffer the pre-memory phase hands over in a heap HOB (gQorvexHeapHobGuid). The record's

@@ -318,9 +318,10 @@ void ReadCppc(const JsonCursor &Node, Machine &Result) {
 }
 
 // The option service: {"values": [{"id": "0xD018", "size": 1, "value": 1}], "fail": ["copy"],
-// "overrun": 104}. Values keep their order, which is the order of the table the service serves.
+// "overrun": 104, "size_after_copy": 40}. Values keep their order, which is the order of the table
+// the service serves.
 void ReadOptions(const JsonCursor &Node, Machine &Result) {
-  Node.OnlyKeys({"values", "fail", "overrun"});
+  Node.OnlyKeys({"values", "fail", "overrun", "size_after_copy"});
   OptionServiceSettings &Options = Result.Options;
   if (Node.Has("values")) {
     const JsonCursor List = Node.Field("values");
@@ -358,6 +359,10 @@ void ReadOptions(const JsonCursor &Node, Machine &Result) {
   // The driver leaves 104 bytes of room behind the table; a service that wrote further would
   // write outside the driver's buffer, which the simulation does not play.
   if (Node.Has("overrun")) Options.Overrun = uint32_t(Node.Field("overrun").Unsigned(0, 104));
+  // The size field the driver hands over is 32 bits wide; any value of it may come back.
+  if (Node.Has("size_after_copy")) {
+    Options.SizeAfterCopy = uint32_t(Node.Field("size_after_copy").Unsigned(0, 0xFFFFFFFF));
+  }
 }
 
 // Heap HOBs: [{"handle": "0xA036", "persistence": 4, "data": [1, 2]}], with "size", "valid" and

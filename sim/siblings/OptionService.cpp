@@ -109,7 +109,7 @@ EFI_STATUS OptionService::AnswerFetch(OptionHookCall::Kind Request, ZRB_NV_TABLE
   auto *Buffer = static_cast<uint8_t *>(Fetch->Buffer);
   std::memcpy(Buffer, Table_.data(), Table_.size());
   std::memset(Buffer + Table_.size(), kOverrunFill, Settings_.Overrun);
-  *Fetch->Size = TableSize;
+  *Fetch->Size = Settings_.SizeAfterCopy.value_or(TableSize);
   return EFI_SUCCESS;
 }
 

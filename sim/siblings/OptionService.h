@@ -2,7 +2,8 @@
 // settings. It answers the NV table fetch with a table built from the machine's option values,
 // takes every other hook, and records each call it receives in order. A machine can make it fail
 // a kind of request for good ("size", "copy", "hooks"), fail one call through the fault injector
-// ("option_hook", "GetTableSize" / "CopyTable" / "RunHook"), or write past the table it reported.
+// ("option_hook", "GetTableSize" / "CopyTable" / "RunHook"), write past the table it reported, or
+// report another size than the table's once it has copied it.
 #ifndef SIM_SIBLINGS_OPTION_SERVICE_H_
 #define SIM_SIBLINGS_OPTION_SERVICE_H_
 

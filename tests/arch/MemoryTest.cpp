@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <numeric>
+#include <tuple>
 #include <vector>
 
 using namespace CcxImage;
@@ -67,6 +68,28 @@ TEST(CopyMemory, ThreeBytesPastBoundaryLength40IsCopiedWhole) {
   EXPECT_EQ(Destination[2], 0);
   EXPECT_EQ(Destination[43], 0);
 }
+
+// The block loop borrows a vector register; a caller that keeps a value there finds it unchanged.
+// Copies with and without 16-byte blocks, from aligned and unaligned sources.
+class CopyMemoryVectorState : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
+
+TEST_P(CopyMemoryVectorState, VectorRegisterIsAsTheCallerLeftIt) {
+  const auto [SourceOffset, Length] = GetParam();
+  alignas(16) uint8_t Destination[160] = {};
+  alignas(16) uint8_t Source[160];
+  for (size_t Index = 0; Index < sizeof(Source); Index++) Source[Index] = uint8_t(Index * 5 + 1);
+  alignas(16) const uint8_t Held[16] = {0x5A, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                                        0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0xA5};
+  alignas(16) uint8_t After[16] = {};
+  __asm__ volatile("movdqa %0, %%xmm0" : : "m"(Held) : "xmm0", "memory");
+  CopyMemory(Destination, Source + SourceOffset, Length);
+  __asm__ volatile("movdqa %%xmm0, %0" : "=m"(After) : : "memory");
+  EXPECT_EQ(0, std::memcmp(After, Held, sizeof(Held)));
+  EXPECT_EQ(0, std::memcmp(Destination, Source + SourceOffset, Length));
+}
+
+INSTANTIATE_TEST_SUITE_P(BlocksAndNone, CopyMemoryVectorState,
+                         ::testing::Combine(::testing::Values(0u, 3u), ::testing::Values(15u, 16u, 64u, 131u)));
 
 TEST(SetMemory, ThirteenBytesAreOneWordAndFiveTailBytes) {
   uint8_t Buffer[16];

@@ -93,8 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Stepping by 0 would visit the same HOB forever.
         MalformedCase{"LengthZero", Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 0), {}, false, false},
-        MalformedCase{"LengthBelowTheHeader", Header(EFI_HOB_TYPE_GUID_EXTENSION, 4), {}, false, false},
-        MalformedCase{"LengthNotAMultipleOf8", Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 12), {}, false, false},
         // A length that runs past the end HOB (at 96, the list ending at 104) onto a target lying
         // behind the list at 112.
         MalformedCase{"RunsPastTheEnd", Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 56), Concat(Header(0, 0), TargetHob(8)),
@@ -104,6 +102,48 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"NoEndOfListHobStillYieldsItsHobs", {}, {}, true, true},
         // A GUID extension HOB too short for a name is stepped over, not matched.
         MalformedCase{"GuidHobWithoutRoomForItsName", Header(EFI_HOB_TYPE_GUID_EXTENSION, 16, 8), {}, false, true}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+// A HOB whose length is not a multiple of 8 is stepped over by its length, however short, and the
+// HOBs behind it are found where that length puts them, aligned or not.
+struct UnevenLengthCase {
+  const char *Name;
+  std::vector<uint8_t> Raw;
+};
+
+class UnevenLength : public HobWalk, public ::testing::WithParamInterface<UnevenLengthCase> {};
+
+TEST_P(UnevenLength, IsSteppedOverByItsLength) {
+  sim::HobListBuilder Builder;
+  Builder.AppendRaw(GetParam().Raw);
+  Builder.AppendRaw(TargetHob(7));
+  Builder.AppendRaw(TargetHob(8));
+  PublishHobList(Builder);
+  const EFI_HOB_GUID_TYPE *First = HobFindGuid(&kTarget);
+  ASSERT_NE(First, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(First) - reinterpret_cast<uintptr_t>(GetHobList()),
+            sizeof(EFI_HOB_HANDOFF_INFO_TABLE) + GetParam().Raw.size());
+  EXPECT_EQ(FirstDataByte(First), 7);
+  EXPECT_EQ(HobGuidDataSize(First), 8u);
+  const EFI_HOB_GUID_TYPE *Second = HobFindNextGuid(&kTarget, First);
+  ASSERT_NE(Second, nullptr);
+  EXPECT_EQ(FirstDataByte(Second), 8);
+  EXPECT_EQ(HobFindNextGuid(&kTarget, Second), nullptr);
+}
+
+std::vector<uint8_t> Truncated(std::vector<uint8_t> Raw, size_t Size) {
+  Raw.resize(Size);
+  return Raw;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, UnevenLength,
+    ::testing::Values(UnevenLengthCase{"Twelve", Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 12, 4)},
+                      UnevenLengthCase{"Nine", Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 9, 1)},
+                      UnevenLengthCase{"ShorterThanAHeader", Truncated(Header(EFI_HOB_TYPE_GUID_EXTENSION, 4), 4)},
+                      UnevenLengthCase{"NineThenFifteenRealign",
+                                       Concat(Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 9, 1),
+                                              Header(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, 15, 7))}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST_F(HobWalk, HobBehindAListWithoutItsEndHobIsNotRead) {

@@ -2,6 +2,11 @@
 // handed to every AP, each socket's PPIN read on the socket's first processor, and hook 0x03; and
 // the three procedures it runs on the APs.
 #include "driver/MpServicesWork.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "interfaces/PlatformConfig.h"
 #include "tests/driver/DriverFixture.h"
 #include "tests/support/FakeFabric.h"
@@ -155,6 +160,86 @@ TEST_F(PerCoreWork, NoTopologyServiceMeansNoPpinLoop) {
   image::CcxRellInitWithMpServices(nullptr, nullptr);
   EXPECT_TRUE(StartsOf(image::CcxStorePpin).empty());
   EXPECT_EQ(Options.Hooks, std::vector<uint32_t>{0x03});
+}
+
+// MP services in front of the fake that fail the start on every AP, or the single start of the
+// processors listed, with the status given; everything else reaches the fake.
+struct FailingMp {
+  EFI_MP_SERVICES_PROTOCOL Protocol;
+  EFI_MP_SERVICES_PROTOCOL *Real;
+  EFI_STATUS AllApsStatus = EFI_SUCCESS;
+  std::vector<UINTN> FailingProcessors;
+  EFI_STATUS ProcessorStatus = EFI_DEVICE_ERROR;
+
+  explicit FailingMp(EFI_MP_SERVICES_PROTOCOL *Inner) : Protocol(*Inner), Real(Inner) {
+    Protocol.StartupAllAPs = AllAps;
+    Protocol.StartupThisAP = ThisAp;
+  }
+  static FailingMp &Self(EFI_MP_SERVICES_PROTOCOL *This) { return *reinterpret_cast<FailingMp *>(This); }
+  static EFI_STATUS EFIAPI AllAps(EFI_MP_SERVICES_PROTOCOL *This, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
+                                  EFI_EVENT WaitEvent, UINTN Timeout, VOID *Argument, UINTN **Failed) {
+    if (EFI_ERROR(Self(This).AllApsStatus)) return Self(This).AllApsStatus;
+    return Self(This).Real->StartupAllAPs(Self(This).Real, Procedure, SingleThread, WaitEvent, Timeout, Argument,
+                                          Failed);
+  }
+  static EFI_STATUS EFIAPI ThisAp(EFI_MP_SERVICES_PROTOCOL *This, EFI_AP_PROCEDURE Procedure, UINTN Processor,
+                                  EFI_EVENT WaitEvent, UINTN Timeout, VOID *Argument, BOOLEAN *Finished) {
+    const std::vector<UINTN> &Failing = Self(This).FailingProcessors;
+    if (std::find(Failing.begin(), Failing.end(), Processor) != Failing.end()) return Self(This).ProcessorStatus;
+    return Self(This).Real->StartupThisAP(Self(This).Real, Procedure, Processor, WaitEvent, Timeout, Argument,
+                                          Finished);
+  }
+};
+
+// Processors left without their part of the per-core work are named in a warning, and the work
+// answers the failure's status, which the initialization records. Socket 0's refusal by MP
+// services is by design and no failure; a system without APs has nothing to fail.
+class PerCoreWorkResult : public PerCoreWork {
+ protected:
+  PerCoreWorkResult() : PerCoreWork(2), Failing(Mp.Protocol()) {
+    Firmware.RemoveProtocol(gEfiMpServiceProtocolGuid);
+    Firmware.AddProtocol(gEfiMpServiceProtocolGuid, &Failing.Protocol);
+    image::gImage.Init.SnpCapable = 1;
+  }
+  bool Warned(const std::string &Line) const {
+    const std::vector<std::string> All = Lines();
+    return std::find(All.begin(), All.end(), Line) != All.end();
+  }
+  FailingMp Failing;
+};
+
+TEST_F(PerCoreWorkResult, EveryProcessorServedIsSuccess) {
+  EXPECT_EQ(image::CcxRellRunPerCoreWork(), EFI_SUCCESS);
+  EXPECT_TRUE(Warned(kSocket0Warning));
+  EXPECT_EQ(Firmware.PcdWrites, (std::vector<std::pair<UINTN, uint64_t>>{{882, kPpinValue}}));
+}
+
+TEST_F(PerCoreWorkResult, SnpMsrsNotCopiedIsAFailure) {
+  Failing.AllApsStatus = EFI_DEVICE_ERROR;
+  EXPECT_EQ(image::CcxRellRunPerCoreWork(), EFI_DEVICE_ERROR);
+  EXPECT_TRUE(Warned("   WARNING! Failed to copy the SNP MSRs to the APs -- status = Device Error"));
+  EXPECT_EQ(Options.Hooks, std::vector<uint32_t>{0x03}) << "the work goes on to its end";
+}
+
+TEST_F(PerCoreWorkResult, NoApToCopyToIsNoFailure) {
+  Failing.AllApsStatus = EFI_NOT_STARTED;
+  EXPECT_EQ(image::CcxRellRunPerCoreWork(), EFI_SUCCESS);
+}
+
+TEST_F(PerCoreWorkResult, PpinOfASocketNotStoredIsAFailure) {
+  Failing.FailingProcessors = {16};
+  Failing.ProcessorStatus = EFI_TIMEOUT;
+  EXPECT_EQ(image::CcxRellRunPerCoreWork(), EFI_TIMEOUT);
+  EXPECT_TRUE(Warned("   WARNING! Failed to store PPIN value for socket 1 -- status = 12"));
+  EXPECT_TRUE(Firmware.PcdWrites.empty());
+}
+
+TEST_F(PerCoreWorkResult, PpinWalkCutShortIsAFailure) {
+  Fabric.Fail("GetNumberOfSockets", 1, EFI_DEVICE_ERROR);
+  EXPECT_EQ(image::CcxRellRunPerCoreWork(), EFI_DEVICE_ERROR);
+  EXPECT_TRUE(Warned("  ERROR: CcxRellInitWithMpServices: fabric topology count query failed after socket 0, die 0, "
+                     "complex die 0, complex 0: Device Error"));
+  EXPECT_TRUE(Firmware.PcdWrites.empty()) << "socket 1 was never reached";
 }
 
 TEST_F(PerCoreWork, ReplicationTakesOnlyTheMaskedBits) {

@@ -251,13 +251,23 @@ TEST_F(S3SaveLib, HandOffEndsTheListSendsTheRecordAndFreesTheTable) {
   EXPECT_EQ(Lines(), std::vector<std::string>{"QorvexS3SaveCloseTableCallBack"});
 }
 
-TEST_F(S3SaveLib, EntriesAddedByOtherDriversAreEndedWhereTheyStop) {
+// Wherever other drivers stopped, the end mark is written there as long as its two bytes lie in
+// the block the driver made (the table and the four bytes of its guard), past the header.
+class S3EntriesEnd : public S3SaveLib, public ::testing::WithParamInterface<uint64_t> {};
+
+TEST_P(S3EntriesEnd, IsMarkedWhereOtherDriversStopped) {
   ASSERT_EQ(image::QorvexS3LibInit(), EFI_SUCCESS);
-  Put<uint64_t>(40, 0x4000 - 2);  // the last place the end mark fits
+  const uint64_t Next = GetParam();
+  Put<uint64_t>(40, Next);
   Fire(1);
+  EXPECT_TRUE(FatalStops().empty());
+  // The SMM side reads the mark at the offset the header gives, while the message arrives.
   EXPECT_EQ(Smm.EndMarks, std::vector<uint16_t>{0xFFFF});
+  EXPECT_EQ(Smm.Messages.size(), 1u);
   EXPECT_EQ(Frees(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Offsets, S3EntriesEnd, ::testing::Values(48u, 0x4000u - 2, 0x4000u - 1, 0x4000u, 0x4002u));
 
 struct BrokenTableCase {
   const char *Name;
@@ -291,7 +301,9 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenTableCase{"EndGuard", 0x4000, 0x01558845, 4, 0xA0635, "QorvexS3Lib table boundary check fail"},
         BrokenTableCase{"TableSizeBeyondTheBlock", 32, 0x7FFFFFFF0000ULL, 8, 0xA0635,
                         "QorvexS3Lib table boundary check fail"},
-        BrokenTableCase{"NextOffsetWhereTheMarkWouldCoverTheGuard", 40, 0x4000 - 1, 8, 0xA0640,
+        BrokenTableCase{"NextOffsetWhereTheMarkWouldLeaveTheBlock", 40, 0x4000 + 3, 8, 0xA0640,
+                        "QorvexS3Lib table NextOffset check fail"},
+        BrokenTableCase{"NextOffsetJustBelowTheFirstEntry", 40, 47, 8, 0xA0640,
                         "QorvexS3Lib table NextOffset check fail"},
         BrokenTableCase{"NextOffsetFarBeyondTheTable", 40, 0x100000000ULL, 8, 0xA0640,
                         "QorvexS3Lib table NextOffset check fail"},

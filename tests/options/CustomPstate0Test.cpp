@@ -184,9 +184,19 @@ INSTANTIATE_TEST_SUITE_P(
                  [](auto &T) { T.TheFirmware().RemoveProtocol(gQorvexSmuServicesProtocolGuid); },
                  {kOptions, "  ERROR: SMU service unavailable!"},
                  {}},
-        EarlyEnd{"NoMessageTable", [](auto &T) { T.TheSoc().NoTable = true; }, {kOptions}, {0x308E0128}},
-        EarlyEnd{"MessageTableOfAnotherRevision", [](auto &T) { T.TheSoc().Table.Revision = 2; }, {kOptions},
-                 {0x308E0129}}),
+        EarlyEnd{"NoMessageTable", [](auto &T) { T.TheSoc().NoTable = true; }, {kOptions}, {0x308E0128}}),
     [](const auto &Info) { return std::string(Info.param.Name); });
+
+// A message table that names another revision is stopped on, and then used as it stands: the
+// platform's overclocking is not dropped for the revision word alone.
+TEST_F(CustomPstate0, MessageTableOfAnotherRevisionStopsAndIsStillUsed) {
+  Soc.Table.Revision = 2;
+  Request(4000, 0x30);
+  EXPECT_EQ(Run(), 0u);
+  EXPECT_EQ(FatalStops(), std::vector<uint32_t>{0x308E0129});
+  EXPECT_EQ(Smu.Messages, (std::vector<SmuMessage>{{kFirst, 0}, {kVoltage, 0x30}, {kFrequency, 4000}}));
+  const uint64_t Expected = (WithFrequency(0xA0, 8) & ~(0xFFULL << 14)) | 0x30ULL << 14;
+  EXPECT_EQ(Pstate0Writes(), std::vector<uint64_t>(8, Expected));
+}
 
 }  // namespace

@@ -171,6 +171,24 @@ TEST_F(NvValue, CopiedSizeLargerThanAnnouncedIsAnOverrun) {
   EXPECT_EQ(FatalStops(), std::vector<uint32_t>{0x20910176});
 }
 
+// A copy that reports a smaller table than it announced leaves the guard where it was written,
+// behind the announced size; the fetch finds it whole there and keeps every option.
+class SmallerCopiedSize : public NvValue, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(SmallerCopiedSize, IsNoOverrun) {
+  const auto Announced = static_cast<uint32_t>(Service.Table.size());
+  Service.CopiedSizeAnswer = Announced - GetParam();
+  UINT64 Value = 0;
+  EXPECT_EQ(Get(0xD018, &Value), KTX_SUCCESS);
+  EXPECT_EQ(Value, 0x01u);
+  EXPECT_EQ(Get(0xD01A, &Value), KTX_SUCCESS);
+  EXPECT_EQ(Value, 0x0123456789ABCDEFULL);
+  EXPECT_TRUE(FatalStops().empty());
+  EXPECT_EQ(TableBuffer().Size, Announced + 104);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShortBy, SmallerCopiedSize, ::testing::Values(1u, 4u, 29u, 61u));
+
 // The service's table lacks its end mark, and what it wrote behind the table (short of the guard)
 // happens to look like the wanted entry. The lookup stays inside the table it was told about.
 TEST_F(NvValue, UnterminatedTableIsNotReadPastItsSize) {

@@ -2,6 +2,7 @@
 // offsets its readers use (one and two sockets, gaps in the enabled P-states, the size formula,
 // the 512-entry list, a walk with more sockets than counted, a second call), the policy flag, the
 // power-state record, ThreadsToCores, and refused arguments.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -230,6 +231,39 @@ TEST_F(UndercountedSockets, SocketCountBeyondAnyBufferIsRefusedBeforeAllocating)
   EXPECT_EQ(GetPstateInfo(&Buffer), EFI_DEVICE_ERROR);
   EXPECT_EQ(Located(0xA02D), nullptr);
 }
+
+// A count query that fails part-way leaves threads unvisited: the service reports the failure
+// with its place instead of handing out a buffer with threads missing.
+struct CutWalkCase {
+  const char *Query;
+  unsigned Call;
+  std::string Line;
+};
+
+class CutWalk : public AcpiServices, public ::testing::WithParamInterface<CutWalkCase> {};
+
+TEST_P(CutWalk, IsAnErrorWithItsPlace) {
+  SetPstates(1, {0, 1});
+  Fabric.Fail(GetParam().Query, GetParam().Call, EFI_DEVICE_ERROR);
+  PSTATE_INFO_HEADER *Untouched = reinterpret_cast<PSTATE_INFO_HEADER *>(0x1);
+  EXPECT_EQ(image::GetPstateInfo(nullptr, &Untouched), EFI_DEVICE_ERROR);
+  EXPECT_EQ(Untouched, reinterpret_cast<PSTATE_INFO_HEADER *>(0x1));
+  const std::vector<std::string> Lines = this->Lines();
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(), GetParam().Line), Lines.end()) << Uart();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, CutWalk,
+    ::testing::Values(CutWalkCase{"GetNumberOfThreads", 3,
+                                  "  ERROR: GetPstateInfo: fabric topology count query failed after socket 0, die 0, "
+                                  "complex die 0, complex 0: Device Error"},
+                      CutWalkCase{"GetNumberOfComplexDies", 1,
+                                  "  ERROR: GetPstateInfo: fabric topology count query failed after socket 0, die 0, "
+                                  "complex die 0, complex 0: Device Error"},
+                      CutWalkCase{"GetNumberOfSockets", 1,
+                                  "  ERROR: GetPstateInfo: fabric topology count query failed after socket 0, die 0, "
+                                  "complex die 1, complex 0: Device Error"}),
+    [](const auto &Info) { return std::string(Info.param.Query); });
 
 TEST_F(AcpiServices, SecondCallIsRefusedByTheHeapAndTheFirstBufferStays) {
   SetPstates(1, {0, 1});

@@ -313,7 +313,8 @@ struct MapCase {
 class EnabledCoreMap : public NumberingFixture, public ::testing::WithParamInterface<MapCase> {};
 
 // Only the register of the first enabled core holds the maxima; any other copy would number
-// socket 1, complex die 3, core 5, thread 1 differently or stop.
+// socket 1, complex die 3, core 5, thread 1 differently or stop. The whole map is read, whichever
+// word holds the first enabled core, so the core-complex bridge's index is left on the last word.
 TEST_P(EnabledCoreMap, FirstEnabledCoreNamesTheTopologyRegister) {
   const MapCase &Case = GetParam();
   SetEnabledCoreMap(Case.Map);
@@ -322,6 +323,7 @@ TEST_P(EnabledCoreMap, FirstEnabledCoreNamesTheTopologyRegister) {
   SetSideband(Case.RegisterAddress, 0x03670000);
   EXPECT_EQ(Number({1, 0, 3, 0, 5, 1}), 0x13Bu);
   EXPECT_EQ(FatalStops(), Case.FatalStops);
+  EXPECT_EQ(Devices().Pci().SidebandIndex({0, 0}), 0x4900114Cu);
 }
 
 INSTANTIATE_TEST_SUITE_P(

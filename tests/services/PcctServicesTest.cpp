@@ -209,6 +209,20 @@ class PcctFailure : public PcctService, public ::testing::WithParamInterface<Fai
   static void FillMtrrs(PcctService &Test, fake::FakeFirmware &) {
     static_cast<PcctFailure &>(Test).SetValidMtrrs({0, 1, 2, 3, 4, 5, 6, 7});
   }
+  // MP services that can't start the APs: the region would stay cacheable on them.
+  static EFI_STATUS EFIAPI NoApStarts(EFI_MP_SERVICES_PROTOCOL *, EFI_AP_PROCEDURE, BOOLEAN, EFI_EVENT, UINTN, VOID *,
+                                      UINTN **) {
+    return EFI_DEVICE_ERROR;
+  }
+  static void FailApStarts(PcctService &, fake::FakeFirmware &F) {
+    static EFI_MP_SERVICES_PROTOCOL Failing = [] {
+      EFI_MP_SERVICES_PROTOCOL Protocol{};
+      Protocol.StartupAllAPs = NoApStarts;
+      return Protocol;
+    }();
+    F.RemoveProtocol(gEfiMpServiceProtocolGuid);
+    F.AddProtocol(gEfiMpServiceProtocolGuid, &Failing);
+  }
 };
 
 TEST_P(PcctFailure, LeavesTheCursorWhereItWas) {
@@ -245,8 +259,21 @@ INSTANTIATE_TEST_SUITE_P(
                    EFI_UNSUPPORTED, "  Returning error, allocate page failed", {}, true},
         FailureRow{"EveryMtrrInUse", PcctFailure::FillMtrrs, EFI_UNSUPPORTED,
                    "  Returning unsupported, no var mtrr found", {}, true},
-        FailureRow{"MmioRefused", PcctFailure::BreakMmio, EFI_UNSUPPORTED, "  Returning error, allocate mmio", {}, true}),
+        FailureRow{"MmioRefused", PcctFailure::BreakMmio, EFI_UNSUPPORTED, "  Returning error, allocate mmio", {}, true},
+        FailureRow{"ApsNotStarted", PcctFailure::FailApStarts, EFI_DEVICE_ERROR,
+                   "  Returning error, var mtrr not set on the APs: Device Error", {}, true}),
     [](const ::testing::TestParamInfo<FailureRow> &Info) { return std::string(Info.param.Name); });
+
+// A system without APs has nobody to start: the BSP's MTRR is all there is, and the subspace is
+// handed out.
+TEST_F(PcctService, ASystemWithoutApsStillGetsItsSubspace) {
+  fake::FakeMpServices Alone{1};
+  Firmware.RemoveProtocol(gEfiMpServiceProtocolGuid);
+  Firmware.AddProtocol(gEfiMpServiceProtocolGuid, Alone.Protocol());
+  ASSERT_EQ(Add(), EFI_SUCCESS);
+  EXPECT_EQ(Cursor, Table.data() + kSubspaceSize);
+  EXPECT_EQ(WritesTo(0x201).size(), 1u);
+}
 
 TEST_F(PcctService, RefusesAMissingInputOrCursorWithoutWriting) {
   EXPECT_EQ(image::CcxRellAddGenCommSubspaceStruct(nullptr, nullptr, nullptr, &Cursor), EFI_INVALID_PARAMETER);

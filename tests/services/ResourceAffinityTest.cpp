@@ -2,6 +2,8 @@
 // compute-unit runs by domain; cache entries per sharing group with their figures and map bytes,
 // under the feature-override bracket; TLB entries with decoded associativities and counts in units
 // of 256; the associativity decoding; and sibling maps of wide groups and of positions past 255.
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "services/ResourceAffinityServices.h"
@@ -135,6 +137,40 @@ TEST_F(ComputeUnits, FirstComplexWithoutDomainIsNoMapping) {
   EXPECT_EQ(Used(), 0u);
   EXPECT_EQ(Header()->TotalEntries, 0u);
 }
+
+// Each of the three services walks every thread; a count query that fails part-way is reported
+// as an error naming the service and the place, not answered as a table with threads missing.
+// The cache service still leaves the extension bit as it found it.
+struct CutWalkCase {
+  const char *Service;
+  EFI_STATUS (*Run)(CCX_RESOURCE_AFFINITY_TABLE_HEADER *, UINT8 **);
+};
+
+class CutAffinityWalk : public AffinityEntries, public ::testing::WithParamInterface<CutWalkCase> {};
+
+TEST_P(CutAffinityWalk, IsAnErrorWithItsPlace) {
+  SetCaches();
+  Firmware.Msrs[kFeatureOverride] = 0;
+  Fabric.Fail("GetNumberOfComplexDies", 1, EFI_DEVICE_ERROR);
+  EXPECT_EQ(GetParam().Run(Header(), &Cursor), EFI_DEVICE_ERROR);
+  const std::string Expected = std::string("  ERROR: ") + GetParam().Service +
+                               ": fabric topology count query failed after socket 0, die 0, complex die 0, "
+                               "complex 0: Device Error";
+  const std::vector<std::string> Lines = this->Lines();
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(), Expected), Lines.end()) << Uart();
+  EXPECT_EQ(Firmware.Msrs[kFeatureOverride], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Services, CutAffinityWalk,
+    ::testing::Values(
+        CutWalkCase{"AddComputeUnitEntries",
+                    [](CCX_RESOURCE_AFFINITY_TABLE_HEADER *H, UINT8 **C) { return image::AddComputeUnitEntries(nullptr, H, C); }},
+        CutWalkCase{"AddCacheEntries",
+                    [](CCX_RESOURCE_AFFINITY_TABLE_HEADER *H, UINT8 **C) { return image::AddCacheEntries(nullptr, H, C); }},
+        CutWalkCase{"AddTlbEntries",
+                    [](CCX_RESOURCE_AFFINITY_TABLE_HEADER *H, UINT8 **C) { return image::AddTlbEntries(nullptr, H, C); }}),
+    [](const auto &Info) { return std::string(Info.param.Service); });
 
 class TwoSocketComputeUnits : public AffinityEntries {
  protected:

@@ -1,6 +1,7 @@
 // The processor information record: every field at its offset, the processor-upgrade table, the
 // core-count walk over complexes with the SOC service's per-die masks, the two fallbacks, the
 // multithreading flag from the SOC and SMU services, the voltage byte and the name string.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,10 +67,10 @@ class SmbiosProcessor : public DriverFixture {
     Soc.Dies[0] = Die;
     Fabric.Override(4, {0, 0, 1, 0}, 6);
   }
-  CCX_SMBIOS_PROCESSOR_INFO Get(UINTN Socket = 0) {
+  CCX_SMBIOS_PROCESSOR_INFO Get(UINTN Socket = 0, EFI_STATUS Expected = EFI_SUCCESS) {
     CCX_SMBIOS_PROCESSOR_INFO Info;
     std::memset(&Info, 0xEE, sizeof(Info));
-    EXPECT_EQ(image::GetProcessorInfo(nullptr, Socket, &Info, nullptr), EFI_SUCCESS);
+    EXPECT_EQ(image::GetProcessorInfo(nullptr, Socket, &Info, nullptr), Expected);
     return Info;
   }
 
@@ -114,12 +115,51 @@ TEST_F(SmbiosProcessor, SkipsDisabledComplexDiesAndStopsWhenMoreCoresRunThanCoun
   EXPECT_EQ(FatalStops(), std::vector<uint32_t>{0x307E0291});
 }
 
-TEST_F(SmbiosProcessor, AFailedCoreCountRaisesItsStopAndAddsNothing) {
+// A complex whose cores can't be counted leaves the enabled count short: its stop, and the record
+// filled as far as it goes, but the answer is an error rather than success.
+TEST_F(SmbiosProcessor, AFailedCoreCountRaisesItsStopAndIsAnError) {
   Fabric.Fail("GetNumberOfCores", 2, EFI_DEVICE_ERROR);
-  const CCX_SMBIOS_PROCESSOR_INFO Info = Get();
+  const CCX_SMBIOS_PROCESSOR_INFO Info = Get(0, EFI_DEVICE_ERROR);
   EXPECT_EQ(+Info.CoreCount, 22);
   EXPECT_EQ(+Info.CoreEnabled, 16);
   EXPECT_EQ(FatalStops(), std::vector<uint32_t>{0x307E0289});
+  const std::vector<std::string> Lines = this->Lines();
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(),
+                      "  ERROR: GetProcessorInfo: fabric topology core count failed for socket 0, die 0, complex die "
+                      "1, complex 0: Device Error"),
+            Lines.end())
+      << Uart();
+}
+
+// The walk over the complexes ends on a failed count query: the complexes after it are not
+// counted, which the service reports with the place the walk ended.
+TEST_F(SmbiosProcessor, AWalkCutByAFailedQueryIsAnError) {
+  Fabric.Fail("GetNumberOfComplexes", 2, EFI_DEVICE_ERROR);
+  const CCX_SMBIOS_PROCESSOR_INFO Info = Get(0, EFI_DEVICE_ERROR);
+  EXPECT_EQ(+Info.CoreEnabled, 8 + 6);
+  const std::vector<std::string> Lines = this->Lines();
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(),
+                      "  ERROR: GetProcessorInfo: fabric topology count query failed after socket 0, die 0, complex "
+                      "die 1, complex 0: Device Error"),
+            Lines.end())
+      << Uart();
+}
+
+// A topology protocol installed without a record has no counts to give: nothing is called through
+// it, the package counts stand in, and the answer says the walk could not be made.
+TEST_F(SmbiosProcessor, ATopologyProtocolWithoutARecordIsNotCalledThrough) {
+  Firmware.RemoveProtocol(gQorvexFabricTopologyServicesProtocolGuid);
+  Firmware.AddProtocol(gQorvexFabricTopologyServicesProtocolGuid, nullptr);
+  Soc.PackagePresentMask = 0x7;
+  const CCX_SMBIOS_PROCESSOR_INFO Info = Get(0, EFI_DEVICE_ERROR);
+  EXPECT_EQ(+Info.CoreCount, 8 * 3);
+  EXPECT_TRUE(Fabric.Queries.empty());
+  const std::vector<std::string> Lines = this->Lines();
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(),
+                      "  ERROR: GetProcessorInfo: fabric topology count query failed before the first position: "
+                      "Invalid Parameter"),
+            Lines.end())
+      << Uart();
 }
 
 struct ThreadRow {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "arch/Chipset.h"
@@ -236,6 +237,47 @@ TEST(SmmAccessStates, OpenAndCloseRouteTheLegacyWindowOnEveryProcessor) {
     ASSERT_EQ(Protocol()->Close(Protocol()), EFI_SUCCESS);
     EXPECT_EQ(ProcessorsWhere(Machine, kAsegMtrr, 0), kEveryProcessor);
     EXPECT_EQ(ProcessorsWhere(Machine, kSysCfg, SysCfg), kEveryProcessor);
+  });
+}
+
+// When MP services can't start the APs, the BSP still takes each step, but the answer says that
+// the cores no longer agree: the installer names the range's failure (and still installs), and
+// Open, Close and Lock answer EFI_DEVICE_ERROR after changing their states.
+TEST(SmmAccessApsUnreached, InstallerReportsTheRangeTheApsMissed) {
+  RunOnPlatform(sim::DefaultMachine(), [](sim::Platform &Machine) {
+    Machine.Mp().SetStartFault([]() -> std::optional<EFI_STATUS> { return EFI_DEVICE_ERROR; });
+    EFI_STATUS RangeStatus = EFI_SUCCESS;
+    ASSERT_EQ(CcxSmmAccess2ProtocolInstall(&RangeStatus), EFI_SUCCESS);
+    EXPECT_EQ(RangeStatus, EFI_DEVICE_ERROR);
+    EXPECT_EQ(smmtest::MsrOf(Machine, 0, kTsegBase), 0x7F000000u);
+    EXPECT_EQ(ProcessorsWhere(Machine, kTsegBase, 0x7F000000).size(), Machine.Processors().Count() - 1);
+    EXPECT_EQ(Machine.Core().LocateProtocol(gEfiSmmAccess2ProtocolGuid), std::optional<void *>(Protocol()));
+    EXPECT_NE(smmtest::Serial(Machine).find(
+                  "  CcxSmmAccess2ProtocolInstall: SMM range not set on the APs, Status:[Device Error]\r"),
+              std::string::npos);
+  });
+}
+
+TEST(SmmAccessApsUnreached, OpenCloseAndLockAnswerDeviceError) {
+  RunOnPlatform(sim::DefaultMachine(), [](sim::Platform &Machine) {
+    ASSERT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_SUCCESS);
+    Machine.Mp().SetStartFault([]() -> std::optional<EFI_STATUS> { return EFI_DEVICE_ERROR; });
+    EXPECT_EQ(Protocol()->Open(Protocol()), EFI_DEVICE_ERROR);
+    EXPECT_TRUE(Protocol()->OpenState);
+    EXPECT_EQ(Protocol()->Close(Protocol()), EFI_DEVICE_ERROR);
+    EXPECT_FALSE(Protocol()->OpenState);
+    EXPECT_EQ(Protocol()->Lock(Protocol()), EFI_DEVICE_ERROR);
+    EXPECT_TRUE(Protocol()->LockState);
+    // Only the BSP turned its range checks on.
+    EXPECT_EQ(smmtest::MsrOf(Machine, 0, kTsegMask) & 3, 3u);
+    EXPECT_EQ(ProcessorsWhere(Machine, kTsegMask, smmtest::MsrOf(Machine, 0, kTsegMask)).size(),
+              Machine.Processors().Count() - 1);
+    const std::string Said = smmtest::Serial(Machine);
+    for (const char *Caller : {"CcxSmmOpen2", "CcxSmmClose2", "CcxSmmLock2"}) {
+      EXPECT_NE(Said.find(std::string("  ") + Caller + ": the APs were not reached, Status:[Device Error]\r"),
+                std::string::npos)
+          << Caller;
+    }
   });
 }
 

@@ -1,6 +1,8 @@
 // The SRAT processor entries: both structure forms by APIC mode, byte for byte; the cursor's
 // movement; the split domain bytes of the local APIC form; threads numbered 255 or above left out
 // of the local APIC form only; and complexes whose domain query fails.
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "interfaces/PlatformConfig.h"
@@ -26,6 +28,22 @@ class SratEntries : public ProcessorTableFixture {
 
   std::vector<uint8_t> Table;
 };
+
+// A count query that fails part-way leaves threads without an entry: the service says so, with
+// the place the walk ended, rather than answering success for part of the system.
+TEST_F(SratEntries, FailedCountQueryIsAnErrorWithItsPlace) {
+  Fabric.Fail("GetNumberOfDies", 1, EFI_DEVICE_ERROR);
+  Firmware.Pcd[PcdCcxApicMode] = kX2ApicMode;
+  Table.assign(4096, 0);
+  uint8_t *Cursor = Table.data();
+  EXPECT_EQ(image::AddProcessorAffinityEntries(nullptr, nullptr, &Cursor), EFI_DEVICE_ERROR);
+  const std::vector<std::string> Lines = this->Lines();
+  EXPECT_NE(std::find(Lines.begin(), Lines.end(),
+                      "  ERROR: AddProcessorAffinityEntries: fabric topology count query failed after socket 0, die 0, "
+                      "complex die 1, complex 0: Device Error"),
+            Lines.end())
+      << Uart();
+}
 
 TEST_F(SratEntries, X2ApicModeGivesOneTwentyFourByteEntryPerThread) {
   Numa.Domains[{1, 0, 1, 0}] = 7;

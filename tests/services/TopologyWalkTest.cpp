@@ -269,22 +269,64 @@ std::vector<std::tuple<unsigned, unsigned>> EveryIndexOfEveryDepth() {
 
 INSTANTIATE_TEST_SUITE_P(EachPointer, MissingIndex, ::testing::ValuesIn(EveryIndexOfEveryDepth()));
 
-// The die, complex-die and core steps refuse a missing record at once. The complex and thread
-// steps take the first position without it, and end the walk when they would have to ask it.
+// Every step refuses a missing record at once, even for the first position, and changes nothing:
+// a walk without a record has no position to report.
 class MissingRecord : public ::testing::TestWithParam<unsigned> {};
 
-TEST_P(MissingRecord, NeverCallsThroughIt) {
+TEST_P(MissingRecord, EndsTheWalkWithNothingChanged) {
   const unsigned Depth = GetParam();
-  const bool ChecksFirst = Depth == 1 || Depth == 2 || Depth == 4;
   Indices Index;
   Index.fill(kNotStarted);
-  EXPECT_EQ(StepAt(Depth, Index, nullptr), ChecksFirst ? StepEnd : StepSocket);
+  EXPECT_EQ(StepAt(Depth, Index, nullptr), StepEnd);
+  for (UINTN Value : Index) EXPECT_EQ(Value, kNotStarted);
   Index.fill(0);
   EXPECT_EQ(StepAt(Depth, Index, nullptr), StepEnd);
   EXPECT_EQ(Index, (Indices{0, 0, 0, 0, 0, 0}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachDepth, MissingRecord, ::testing::Range(1u, 6u));
+
+// A walk kept in a position record remembers why it ended: success for its normal end, the
+// failed query's status when a count could not be had, at thread and at complex depth alike.
+INTN StepRecord(unsigned Depth, TOPOLOGY_POSITION &At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
+  return Depth == 3 ? TopologyNextComplexPosition(&At, Service) : TopologyNextPosition(&At, Service);
+}
+
+size_t WalkRecord(unsigned Depth, TOPOLOGY_POSITION &At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
+  size_t Positions = 0;
+  while (Positions < 4096 && StepRecord(Depth, At, Service) != StepEnd) Positions++;
+  return Positions;
+}
+
+class WalkRecordEnd : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(WalkRecordEnd, NormalEndIsSuccess) {
+  const sim::Topology Shape = Uniform(2, 1, 2, 2, 2, 2);
+  SimulatedFabric Fabric(Shape);
+  TOPOLOGY_POSITION At;
+  EXPECT_EQ(WalkRecord(GetParam(), At, Fabric.Service()), ExpectedWalk(GetParam(), Shape).size());
+  EXPECT_EQ(At.QueryStatus, EFI_SUCCESS);
+  // A further step keeps the walk ended and its end a normal one.
+  EXPECT_EQ(StepRecord(GetParam(), At, Fabric.Service()), StepEnd);
+  EXPECT_EQ(At.QueryStatus, EFI_SUCCESS);
+}
+
+TEST_P(WalkRecordEnd, FailedQueryIsRemembered) {
+  const sim::Topology Shape = Uniform(2, 1, 2, 2, 2, 2);
+  SimulatedFabric Fabric(Shape, {{"fabric_topology", "GetNumberOfComplexes", 2, 0x8000000000000007ULL}});
+  TOPOLOGY_POSITION At;
+  EXPECT_LT(WalkRecord(GetParam(), At, Fabric.Service()), ExpectedWalk(GetParam(), Shape).size());
+  EXPECT_EQ(At.QueryStatus, 0x8000000000000007ULL);
+}
+
+TEST_P(WalkRecordEnd, MissingRecordIsAFailureBeforeTheFirstPosition) {
+  TOPOLOGY_POSITION At;
+  EXPECT_EQ(StepRecord(GetParam(), At, nullptr), StepEnd);
+  EXPECT_EQ(At.Socket, kNotStarted);
+  EXPECT_EQ(At.QueryStatus, EFI_INVALID_PARAMETER);
+}
+
+INSTANTIATE_TEST_SUITE_P(ComplexAndThreadDepth, WalkRecordEnd, ::testing::Values(3u, 5u));
 
 // A service whose counts are all 1 except one level that has none.
 struct EmptyLevelService {

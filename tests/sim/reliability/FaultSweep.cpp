@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
+#include "interfaces/CcxSmbiosServices.h"
+#include "interfaces/QorvexGuids.h"
 #include "sim/consumers/AcpiProcessorObjects.h"
 #include "sim/consumers/AffinityTableBuilder.h"
 #include "sim/consumers/PlatformTables.h"
@@ -47,20 +51,129 @@ bool WellFormedStopCode(uint32_t Code) {
   return true;
 }
 
-// Runs the consumers that call every installed service, as the platform's table builders do.
+// Runs the consumers that call every installed service, as the platform's table builders do, and
+// keeps what each got.
 void RunConsumers(Platform &Machine, SweepBoot &Boot) {
-  auto Keep = [&Boot](const std::string &Who, const std::vector<std::string> &Errors) {
-    for (const std::string &Error : Errors) Boot.ConsumerErrors.push_back(Who + ": " + Error);
+  auto Status = [](ConsumerOutcome &Outcome, const char *Call, const std::optional<uint64_t> &Answer) {
+    if (Answer) Outcome.Statuses[Call] = *Answer;
   };
   const AcpiProcessorReport Acpi = BuildAcpiProcessorObjects(Machine);
-  Keep("ACPI processor objects", Acpi.Errors);
-  Keep("SRAT", BuildSrat(Machine).Errors);
-  Keep("resource affinity table", BuildAffinityTable(Machine).Errors);
-  BuildPcct(Machine);
-  BuildHest(Machine);
-  BuildSmbios(Machine);
+  ConsumerOutcome &AcpiOutcome = Boot.Consumers["ACPI processor objects"];
+  AcpiOutcome.ServiceFound = Acpi.ServiceFound;
+  Status(AcpiOutcome, "GetPstateInfo", Acpi.PstateInfoStatus);
+  Status(AcpiOutcome, "GetPowerStateInfo", Acpi.PowerStateStatus);
+  AcpiOutcome.Errors = Acpi.Errors;
+
+  const SratReport Srat = BuildSrat(Machine);
+  ConsumerOutcome &SratOutcome = Boot.Consumers["SRAT"];
+  SratOutcome.ServiceFound = Srat.ServiceFound;
+  Status(SratOutcome, "AddProcessorAffinityEntries", Srat.Status);
+  SratOutcome.Errors = Srat.Errors;
+
+  const AffinityTableReport Affinity = BuildAffinityTable(Machine);
+  ConsumerOutcome &AffinityOutcome = Boot.Consumers["resource affinity table"];
+  AffinityOutcome.ServiceFound = Affinity.ServiceFound;
+  Status(AffinityOutcome, "AddComputeUnitEntries", Affinity.ComputeUnitStatus);
+  Status(AffinityOutcome, "AddCacheEntries", Affinity.CacheStatus);
+  Status(AffinityOutcome, "AddTlbEntries", Affinity.TlbStatus);
+  AffinityOutcome.Errors = Affinity.Errors;
+
+  const PcctTable Pcct = BuildPcct(Machine);
+  ConsumerOutcome &PcctOutcome = Boot.Consumers["PCCT"];
+  PcctOutcome.ServiceFound = Pcct.ServiceFound;
+  if (Pcct.ServiceFound) PcctOutcome.Statuses["PCC subspace"] = Pcct.Status;
+
+  const HestTable Hest = BuildHest(Machine);
+  ConsumerOutcome &HestOutcome = Boot.Consumers["HEST"];
+  HestOutcome.ServiceFound = Hest.ServiceFound;
+  if (Hest.ServiceFound) HestOutcome.Statuses["GetMcaBankInfo"] = Hest.Status;
+
+  // The SMBIOS builder's calls, made here so that their answers are kept: the processor and the
+  // cache records of every socket.
+  ConsumerOutcome &SmbiosOutcome = Boot.Consumers["SMBIOS"];
+  VOID *Interface = nullptr;
+  if (!EFI_ERROR(Machine.Core().BootServices()->LocateProtocol(&gQorvexCcxSmbiosServicesProtocolGuid, nullptr,
+                                                                &Interface)) &&
+      Interface != nullptr) {
+    auto *Smbios = static_cast<QORVEX_CCX_SMBIOS_SERVICES_PROTOCOL *>(Interface);
+    SmbiosOutcome.ServiceFound = true;
+    const uint32_t Sockets = Machine.Description().Shape.Count(TopologyLevel::Socket);
+    for (uint32_t Socket = 0; Socket < Sockets; Socket++) {
+      CCX_SMBIOS_PROCESSOR_INFO Processor{};
+      CCX_SMBIOS_CACHE_INFO Caches[CCX_SMBIOS_CACHE_LEVELS]{};
+      const std::string Which = "(socket " + std::to_string(Socket) + ")";
+      SmbiosOutcome.Statuses["GetProcessorInfo" + Which] = Smbios->GetProcessorInfo(Smbios, Socket, &Processor, nullptr);
+      SmbiosOutcome.Statuses["GetCacheInfo" + Which] = Smbios->GetCacheInfo(Smbios, Socket, Caches);
+    }
+  }
 }
 
+// The calls of every builder that answered an error in the faulted boot but not in the clean one,
+// as "builder: call".
+std::vector<std::string> NewlyFailedCalls(const SweepBoot &Baseline, const SweepBoot &Faulted) {
+  std::vector<std::string> Failed;
+  for (const auto &[Name, Outcome] : Faulted.Consumers) {
+    const auto Clean = Baseline.Consumers.find(Name);
+    for (const std::string &Call : Outcome.FailedCalls()) {
+      const bool FailedBefore = Clean != Baseline.Consumers.end() && Clean->second.Statuses.count(Call) != 0 &&
+                                EFI_ERROR(Clean->second.Statuses.at(Call));
+      if (!FailedBefore) Failed.push_back(Name + ": " + Call);
+    }
+  }
+  return Failed;
+}
+
+// The SMRAM calls of the SMM core's phase that answered an error in the faulted boot but not in
+// the clean one.
+std::vector<std::string> NewlyFailedSmramCalls(const BootRecord &Clean, const BootRecord &Faulted) {
+  std::vector<std::string> Failed;
+  const std::vector<SmmCoreCall> &Before = Clean.SmmCore.Calls;
+  for (size_t Index = 0; Index < Faulted.SmmCore.Calls.size(); Index++) {
+    const SmmCoreCall &Call = Faulted.SmmCore.Calls[Index];
+    const bool FailedBefore = Index < Before.size() && EFI_ERROR(Before[Index].Status);
+    if (EFI_ERROR(Call.Status) && !FailedBefore) Failed.push_back(Call.Operation);
+  }
+  return Failed;
+}
+
+// The builders that found their service in the clean boot and not in the faulted one.
+std::vector<std::string> BuildersWithoutService(const SweepBoot &Baseline, const SweepBoot &Faulted) {
+  std::vector<std::string> Lost;
+  for (const auto &[Name, Outcome] : Faulted.Consumers) {
+    const auto Clean = Baseline.Consumers.find(Name);
+    if (!Outcome.ServiceFound && Clean != Baseline.Consumers.end() && Clean->second.ServiceFound) Lost.push_back(Name);
+  }
+  return Lost;
+}
+
+// The consumers' errors that the clean boot did not show, as "builder: error", leaving out those
+// of a builder that was told by an error of its service, or found none, that its answers are not
+// whole.
+std::vector<std::string> UnreportedConsumerErrors(const SweepBoot &Baseline, const SweepBoot &Faulted) {
+  std::vector<std::string> Unreported;
+  for (const auto &[Name, Outcome] : Faulted.Consumers) {
+    if (!Outcome.ServiceFound || !Outcome.FailedCalls().empty()) continue;
+    const auto Clean = Baseline.Consumers.find(Name);
+    for (const std::string &Error : Outcome.Errors) {
+      const bool SeenBefore = Clean != Baseline.Consumers.end() &&
+                              std::find(Clean->second.Errors.begin(), Clean->second.Errors.end(), Error) !=
+                                  Clean->second.Errors.end();
+      if (!SeenBefore) Unreported.push_back(Name + ": " + Error);
+    }
+  }
+  return Unreported;
+}
+
+// Whether the faulted boot reported a failure anywhere a caller of the driver can see it.
+bool FailureReported(const SweepBoot &Baseline, const SweepBoot &Faulted) {
+  const BootRecord &Clean = Baseline.Record;
+  const BootRecord &Boot = Faulted.Record;
+  return !NewFatalStops(Clean, Boot).empty() || Boot.EntryStatus != Clean.EntryStatus ||
+         InstalledCounts(Boot) != InstalledCounts(Clean) || !NewlyFailedCalls(Baseline, Faulted).empty() ||
+         !NewlyFailedSmramCalls(Clean, Boot).empty() || !BuildersWithoutService(Baseline, Faulted).empty();
+}
+
+// The loader the sweep boots its driver through; null boots the image descriptor's host copy.
 DriverLoader *gLoader = nullptr;
 
 SweepBoot Boot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, FaultSchedule &Schedule,
@@ -96,8 +209,12 @@ std::vector<uint32_t> NewFatalStops(const BootRecord &Clean, const BootRecord &F
   return New;
 }
 
-bool CountQueryCutsTheWalk(const FaultPoint &Point) {
-  return Point.IsSibling && Point.Sibling.Service == "fabric_topology" && Point.Sibling.Query.starts_with("GetNumberOf");
+std::vector<std::string> ConsumerOutcome::FailedCalls() const {
+  std::vector<std::string> Failed;
+  for (const auto &[Call, Status] : Statuses) {
+    if (EFI_ERROR(Status)) Failed.push_back(Call);
+  }
+  return Failed;
 }
 
 std::string FaultPoint::Describe() const {
@@ -198,15 +315,14 @@ std::vector<std::string> CheckFaultedBoot(const SweepBoot &Baseline, const Sweep
                          std::to_string(Buffer.Size) + ")");
     }
   }
-  // The consumers' checks of the answers they did get still hold. A failed count query of the
-  // topology service is the exception still open: the walk reports it as its normal end, so the
-  // services answer with the processors met so far, and the consumers see processors missing.
-  if (CountQueryCutsTheWalk(Point)) return Problems;
-  for (const std::string &Error : Faulted.ConsumerErrors) {
-    if (std::find(Baseline.ConsumerErrors.begin(), Baseline.ConsumerErrors.end(), Error) ==
-        Baseline.ConsumerErrors.end()) {
-      Problems.push_back("consumer: " + Error);
-    }
+  // The consumers' checks of the answers they were given as whole still hold: a service whose
+  // answer is not whole says so with an error.
+  for (const std::string &Error : UnreportedConsumerErrors(Baseline, Faulted)) {
+    Problems.push_back("consumer, with no error from its service: " + Error);
+  }
+  // Processors that hold other values than in the clean boot are a failure someone was told of.
+  if (!SameMsrChanges(Boot.MsrChanges, Clean.MsrChanges) && !FailureReported(Baseline, Faulted)) {
+    Problems.push_back("processors hold other MSR values than in the clean boot, and nothing reports a failure");
   }
   return Problems;
 }
@@ -221,8 +337,15 @@ std::string OutcomeKind(const SweepBoot &Baseline, const SweepBoot &Faulted) {
   if (!Stops.empty()) return "fatal stop " + HexText(Stops.front());
   if (Boot.EntryStatus != Clean.EntryStatus) return "entry status " + HexText(Boot.EntryStatus.value_or(0));
   if (InstalledCounts(Boot) != InstalledCounts(Clean)) return "fewer protocols installed";
-  if (Faulted.ConsumerErrors != Baseline.ConsumerErrors) return "walk cut short, processors missing (open)";
-  if (!SameMsrChanges(Boot.MsrChanges, Clean.MsrChanges)) return "MSRs differ, boot succeeds";
+  if (const auto Failed = NewlyFailedCalls(Baseline, Faulted); !Failed.empty()) {
+    return "service reports failure (" + Failed.front() + ")";
+  }
+  if (const auto Failed = NewlyFailedSmramCalls(Clean, Boot); !Failed.empty()) {
+    return "SMRAM call reports failure (" + Failed.front() + ")";
+  }
+  if (const auto Lost = BuildersWithoutService(Baseline, Faulted); !Lost.empty()) return Lost.front() + " finds no service";
+  if (!UnreportedConsumerErrors(Baseline, Faulted).empty()) return "consumer checks fail without a reported failure";
+  if (!SameMsrChanges(Boot.MsrChanges, Clean.MsrChanges)) return "MSRs differ without a reported failure";
   if (Boot.Heap.Buffers.size() != Clean.Heap.Buffers.size()) return "fewer heap buffers";
   return "absorbed";
 }

@@ -26,11 +26,21 @@ struct FaultPoint {
   std::string Describe() const;
 };
 
-// A boot with the consumers' table builders run after it, and what they reported.
+// What one table builder got from the driver: whether it found the service, the status of each
+// service call it made (by the call's name), and what its checks found wrong with the answers.
+struct ConsumerOutcome {
+  bool ServiceFound = false;
+  std::map<std::string, uint64_t> Statuses;
+  std::vector<std::string> Errors;
+  // The calls that answered an error.
+  std::vector<std::string> FailedCalls() const;
+};
+
+// A boot with the consumers' table builders run after it, and what they got, by builder.
 struct SweepBoot {
   BootRecord Record;
   std::vector<ScheduledFault> Fired;
-  std::vector<std::string> ConsumerErrors;
+  std::map<std::string, ConsumerOutcome> Consumers;
   uint64_t SiblingFaultsFired = 0;
 };
 
@@ -53,15 +63,18 @@ SweepBoot BootWithFault(const Machine &Description, const CCX_DRIVER_IMAGE &Imag
 // The fatal stops a faulted boot showed beyond those of the clean boot, in the order shown.
 std::vector<uint32_t> NewFatalStops(const BootRecord &Clean, const BootRecord &Faulted);
 
-// A failed count query of the fabric topology service, which the topology walk takes for its
-// normal end: the services then answer for the processors met before it.
-bool CountQueryCutsTheWalk(const FaultPoint &Point);
-
-// What is wrong with a faulted boot, one sentence each; empty when it holds up.
+// What is wrong with a faulted boot, one sentence each; empty when it holds up. Besides the checks
+// that hold whatever failed, a failure must be reported where it has an effect: a consumer whose
+// checks find the answers wrong must have been told so by an error of the service it called, and
+// processors that hold other MSR values than in the clean boot must come with a reported failure
+// (a fatal stop, an error of the entry, a service or an SMRAM call, a protocol left out).
 std::vector<std::string> CheckFaultedBoot(const SweepBoot &Baseline, const SweepBoot &Faulted, const FaultPoint &Point);
 
 // The kind of outcome for the tally: "absorbed" (the boot looks like the clean one), "fatal stop
-// 0x...", "entry status 0x...", "service status changed", "reset", "halted".
+// 0x...", "entry status 0x...", "fewer protocols installed", "service reports failure (<call>)",
+// "SMRAM call reports failure (<call>)", "<builder> finds no service", "fewer heap buffers",
+// "reset", "halted"; and the kinds CheckFaultedBoot refuses: "consumer checks fail without a
+// reported failure", "MSRs differ without a reported failure".
 std::string OutcomeKind(const SweepBoot &Baseline, const SweepBoot &Faulted);
 
 // Boots with the fault in a child process, so that a crash is one finding among the others

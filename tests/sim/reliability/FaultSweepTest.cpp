@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "interfaces/QorvexGuids.h"
 #include "tests/sim/reliability/FaultSweep.h"
@@ -76,6 +78,11 @@ FaultPoint Pages(uint64_t Call) {
   Point.Schedule = {FaultSite::PageAllocation, EFI_GUID{}, Call, EFI_OUT_OF_RESOURCES};
   return Point;
 }
+FaultPoint MpStart(uint64_t Call) {
+  FaultPoint Point;
+  Point.Schedule = {FaultSite::MpStart, EFI_GUID{}, Call, EFI_DEVICE_ERROR};
+  return Point;
+}
 FaultPoint Query(const char *Service, const char *Name, uint64_t Call) {
   FaultPoint Point;
   Point.IsSibling = true;
@@ -128,8 +135,32 @@ INSTANTIATE_TEST_SUITE_P(
         PromisedEnd{"PiPcdProtocolMissingAtHandOff", Locate(gEfiPcdProtocolGuid, 2), 0xA0752, EFI_SUCCESS},
         PromisedEnd{"SmmCommunicationMissingAtHandOff", Locate(gEfiSmmCommunicationProtocolGuid, 1), 0xA0766,
                     EFI_SUCCESS},
-        PromisedEnd{"OptionTableCopyFails", Query("option_hook", "CopyTable", 1), 0x20910168, EFI_SUCCESS}),
+        PromisedEnd{"OptionTableCopyFails", Query("option_hook", "CopyTable", 1), 0x20910168, EFI_SUCCESS},
+        // The per-core work's starts: the SMM range, then the SNP MSRs. APs left without them are
+        // the initialization's failure.
+        PromisedEnd{"SmmRangeNotSetOnTheAps", MpStart(1), 0, EFI_DEVICE_ERROR},
+        PromisedEnd{"SnpMsrsNotCopiedToTheAps", MpStart(2), 0, EFI_DEVICE_ERROR},
+        // The first walk of the boot is the per-core work's, for the PPINs.
+        PromisedEnd{"PpinWalkCutShort", Query("fabric_topology", "GetNumberOfDies", 1), 0, EFI_DEVICE_ERROR}),
     [](const ::testing::TestParamInfo<PromisedEnd> &Info) { return std::string(Info.param.Name); });
+
+// Procedures that MP services run on the APs never call boot services, even when the configuration
+// protocol they store the PPINs through is missing: the simulated firmware refuses such a call from
+// an AP and notes it. Two sockets, so that socket 1's PPIN is read on an AP.
+TEST(ApProcedures, CallNoBootServiceWithoutTheConfigurationProtocol) {
+  Machine Description = DefaultMachine();
+  Description.Shape = Topology({2, 1, 2, 1, 4, 2});
+  Description.Processors.MsrResetOverrides.clear();
+  Description.Processors.MsrResetValues[0xC00102F0] = 0x2;
+  Description.Processors.MsrResetValues[0xC00102F1] = 0x0123456789ABCDEFULL;
+  Description.Siblings["pcd"].When = SiblingArrival::Absent;
+  const BootRecord Boot = RunBoot(Description, CcxImageDescriptor, {});
+  ASSERT_EQ(Boot.End.How, BootEnd::Returned) << Boot.End.Detail;
+  for (const std::string &Note : Boot.Notes) {
+    EXPECT_EQ(Note.find("thread other than the boot processor"), std::string::npos) << Note;
+  }
+  EXPECT_TRUE(Boot.PcdWrites.empty());
+}
 
 }  // namespace
 }  // namespace sim

@@ -153,7 +153,7 @@ TEST_P(S3HandOffFault, NothingReachesSmm) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, S3HandOffFault,
     ::testing::Values(
-        FaultCase{"NextOffsetWhereTheEndMarkWouldCoverTheGuard", [](Machine &M) { M.S3.NextOffset = 0x4000 - 1; },
+        FaultCase{"NextOffsetWhereTheEndMarkWouldLeaveTheBlock", [](Machine &M) { M.S3.NextOffset = 0x4000 + 3; },
                   0xA0640},
         FaultCase{"NextOffsetFarPastTheTable", [](Machine &M) { M.S3.NextOffset = 0x10000000; }, 0xA0640},
         FaultCase{"NoCommunicationBuffer", [](Machine &M) { M.S3.CommBuffer = false; }, 0xA0752},

@@ -132,6 +132,32 @@ TEST(OptionBoot, OverrunIsReportedOnceAndTheTableIsKept) {
   EXPECT_NE(Boot.Uart3F8.find("\nZRB data exceed the boundary\r", Size), std::string::npos) << Boot.Uart3F8;
 }
 
+// A service that reports a smaller table once it has copied it has written nothing past its room:
+// the boot keeps every option, and hook 0x02 copies option 0xD018 into its token.
+TEST(OptionBoot, SmallerSizeAfterTheCopyKeepsEveryOption) {
+  OptionServiceSettings Settings{kValues, {}, 0};
+  Settings.SizeAfterCopy = 40;
+  std::vector<std::pair<UINT32, UINT64>> Seen;
+  BootOptions Options;
+  Options.AfterBoot = [&Seen](Platform &) {
+    for (const OptionValue &Option : kValues) {
+      UINT64 Value = 0;
+      const UINT32 Result = CcxImage::GetKtxNvValue(Option.Id, &Value);
+      Seen.emplace_back(Result, Value);
+    }
+  };
+  const BootRecord Boot = RunBoot(WithOptions(Settings), CcxImageDescriptor, Options);
+  ASSERT_EQ(*Boot.EntryStatus, EFI_SUCCESS);
+  EXPECT_TRUE(Boot.FatalStops.empty());
+  ASSERT_EQ(Seen.size(), kValues.size());
+  for (size_t Index = 0; Index < kValues.size(); Index++) {
+    EXPECT_EQ(Seen[Index], (std::pair<UINT32, UINT64>{0, kValues[Index].Value})) << Index;
+  }
+  const auto &Tokens = Boot.S3Tokens.TokensAfter.Table8.Tokens;
+  EXPECT_NE(std::find(Tokens.begin(), Tokens.end(), std::pair<uint32_t, uint16_t>{0x0AE23766, 0x5A}), Tokens.end());
+  EXPECT_EQ(Count(Boot, OptionHookCall::TableCopy, 0xFFFFFFFE), 1u);
+}
+
 TEST(OptionBoot, InjectedCopyFailureFailsTheFetch) {
   Machine Description = WithOptions({kValues, {}, 0});
   Description.Faults.push_back({"option_hook", "CopyTable", 1, 0x8000000000000007ULL});

@@ -100,6 +100,21 @@ TEST_F(OverrunningService, WritesPastTheSizeItReports) {
             (std::vector<uint8_t>{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0, 0}));
 }
 
+class ShrinkingService : public OptionServiceCalls {
+ protected:
+  ShrinkingService() : OptionServiceCalls({{{0xD018, 1, 7}}, {}, 0, 20}) {}
+};
+
+TEST_F(ShrinkingService, CopiesTheWholeTableAndReportsTheSizeItWasGiven) {
+  UINT32 Size = 0;
+  AskSize(Size);
+  EXPECT_EQ(Size, Service.Table().size());
+  std::vector<uint8_t> Buffer(Size, 0);
+  ASSERT_EQ(Copy(Buffer, Size), EFI_SUCCESS);
+  EXPECT_EQ(Size, 20u);
+  EXPECT_EQ(Buffer, Service.Table());
+}
+
 // Standing failures from the machine's "fail" list, and one-call failures from the fault injector.
 struct FailureCase {
   const char *Name;
@@ -158,7 +173,8 @@ std::string MachineWith(const std::string &Options) {
 
 TEST(OptionMachineKeys, ReadValuesInOrderWithTheirSizes) {
   const Machine Loaded = ParseMachine(MachineWith(R"({"values": [{"id": "0xD018", "size": 1, "value": 255},
-      {"id": 7, "size": 8, "value": "0xFFFFFFFFFFFFFFFF"}], "fail": ["copy", "hooks"], "overrun": 104})"),
+      {"id": 7, "size": 8, "value": "0xFFFFFFFFFFFFFFFF"}], "fail": ["copy", "hooks"], "overrun": 104,
+      "size_after_copy": "0x20"})"),
                                       "m.json");
   ASSERT_EQ(Loaded.Options.Values.size(), 2u);
   EXPECT_EQ(Loaded.Options.Values[0].Id, 0xD018);
@@ -168,6 +184,8 @@ TEST(OptionMachineKeys, ReadValuesInOrderWithTheirSizes) {
   EXPECT_EQ(Loaded.Options.Values[1].Value, ~0ULL);
   EXPECT_EQ(Loaded.Options.Fail, (std::vector<std::string>{"copy", "hooks"}));
   EXPECT_EQ(Loaded.Options.Overrun, 104u);
+  EXPECT_EQ(Loaded.Options.SizeAfterCopy, 0x20u);
+  EXPECT_FALSE(ParseMachine(MachineWith(R"({"values": []})"), "m.json").Options.SizeAfterCopy.has_value());
 }
 
 TEST(OptionMachineKeys, OptionServiceIsAKnownSiblingThatCanBeAbsent) {
@@ -209,6 +227,9 @@ INSTANTIATE_TEST_SUITE_P(
                "options.fail[0]: expected \"size\", \"copy\" or \"hooks\""},
         BadKey{"FailureListedTwice", R"({"fail": ["size", "size"]})", "options.fail[1]: \"size\" is listed twice"},
         BadKey{"OverrunPastTheSlack", R"({"overrun": 105})", "options.overrun"},
+        BadKey{"SizeAfterCopyBeyond32Bits", R"({"size_after_copy": "0x100000000"})",
+               "m.json: options.size_after_copy: expected an unsigned number from 0 to 4294967295"},
+        BadKey{"SizeAfterCopyNegative", R"({"size_after_copy": -1})", "options.size_after_copy"},
         BadKey{"UnknownKey", R"({"table": []})", "options"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
