@@ -28,7 +28,7 @@ std::string IdRanges(const std::vector<uint32_t> &Ids) {
 void PrintSocket(std::ostream &Out, const sim::AcpiSocketObjects &Socket) {
   Out << "  socket " << Socket.Socket << ": " << Socket.ApicIds.size() << " APIC IDs (" << Socket.Cores
       << " cores), P-state objects " << (Socket.PstateObjectsValid ? "valid" : "not valid") << ", policy flag "
-      << (Socket.PolicyFlag ? 1 : 0) << "\n";
+      << unsigned{Socket.PolicyFlag} << "\n";
   Out << "    APIC IDs: " << IdRanges(Socket.ApicIds) << "\n";
   Out << "    P-states (highest number " << Socket.PstateMaxVal << "):\n";
   if (Socket.Pstates.empty()) Out << "      none\n";
@@ -61,8 +61,8 @@ void PrintAcpiProcessors(std::ostream &Out, const std::optional<sim::AcpiProcess
   for (const sim::AcpiSocketObjects &Socket : Report->Sockets) PrintSocket(Out, Socket);
   Out << "  GetPowerStateInfo: " << StatusName(Report->PowerStateStatus.value_or(0)) << "\n";
   if (const auto &State = Report->PowerState) {
-    Out << "    enabled " << State->Enabled << ", I/O base " << Hex(State->IoBaseAddress, 4) << ", multithreaded "
-        << State->MultiThreaded << ", words " << Hex(State->Words[0], 4) << " " << Hex(State->Words[1], 4) << " "
+    Out << "    enabled " << unsigned{State->Enabled} << ", I/O base " << Hex(State->IoBaseAddress, 4) << ", multithreaded "
+        << unsigned{State->MultiThreaded} << ", words " << Hex(State->Words[0], 4) << " " << Hex(State->Words[1], 4) << " "
         << Hex(State->Words[2], 4) << "\n";
   }
   if (!Report->ApicIdsChecked) {
@@ -70,7 +70,8 @@ void PrintAcpiProcessors(std::ostream &Out, const std::optional<sim::AcpiProcess
   } else if (Report->Errors.empty()) {
     size_t Threads = 0;
     for (const sim::AcpiSocketObjects &Socket : Report->Sockets) Threads += Socket.ApicIds.size();
-    Out << "  APIC-ID check: passed, all " << Threads << " APIC IDs are the processors' own, in walk order\n";
+    Out << "  APIC-ID check: passed, all " << Threads << " APIC IDs are the processors' own, in walk order;"
+        << " every P-state, power-state and core-count field is the machine's\n";
   }
   for (const std::string &Error : Report->Errors) Out << "  ERROR: " << Error << "\n";
 }
@@ -92,15 +93,15 @@ nlohmann::json AcpiProcessorsJson(const std::optional<sim::AcpiProcessorReport> 
     Json["sockets"].push_back({{"socket", Socket.Socket},
                                {"apic_ids", Socket.ApicIds},
                                {"cores", Socket.Cores},
-                               {"pstate_objects_valid", Socket.PstateObjectsValid},
+                               {"pstate_objects_valid", Socket.PstateObjectsValid != 0},
                                {"pstate_max", Socket.PstateMaxVal},
-                               {"policy_flag", Socket.PolicyFlag},
+                               {"policy_flag", Socket.PolicyFlag != 0},
                                {"pstates", Pstates}});
   }
   if (const auto &State = Report->PowerState) {
-    Json["power_state"] = {{"enabled", State->Enabled},
+    Json["power_state"] = {{"enabled", State->Enabled != 0},
                            {"io_base", State->IoBaseAddress},
-                           {"multithreaded", State->MultiThreaded},
+                           {"multithreaded", State->MultiThreaded != 0},
                            {"always_one", State->AlwaysOne},
                            {"words", {State->Words[0], State->Words[1], State->Words[2]}}};
   }

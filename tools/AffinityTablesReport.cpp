@@ -22,8 +22,9 @@ bool WriteBytes(const std::filesystem::path &Path, const std::vector<uint8_t> &B
   return WriteBytes(Path, std::string(Bytes.begin(), Bytes.end()));
 }
 
+// Each difference a builder found between the driver's answers and the machine.
 void PrintErrors(std::ostream &Out, const std::vector<std::string> &Errors) {
-  for (const std::string &Error : Errors) Out << "    differs: " << Error << "\n";
+  for (const std::string &Error : Errors) Out << "    ERROR: " << Error << "\n";
 }
 
 }  // namespace
@@ -88,6 +89,8 @@ nlohmann::json AffinityTablesJson(const std::optional<AffinityTables> &Tables) {
                                {"tlb_entries", Affinity.TlbEntries},
                                {"errors", Affinity.Errors}};
   if (Affinity.ComputeUnitStatus) Json["resource_affinity"]["compute_unit_status"] = *Affinity.ComputeUnitStatus;
+  if (Affinity.CacheStatus) Json["resource_affinity"]["cache_status"] = *Affinity.CacheStatus;
+  if (Affinity.TlbStatus) Json["resource_affinity"]["tlb_status"] = *Affinity.TlbStatus;
   const sim::CpcSsdtReport &Cpc = Tables->Cpc;
   Json["cpc"] = {{"service_found", Cpc.ServiceFound}, {"devices", Cpc.Devices},      {"elements", Cpc.Elements},
                  {"revision", Cpc.Revision},          {"callback_values", Cpc.CallbackValues}, {"errors", Cpc.Errors}};

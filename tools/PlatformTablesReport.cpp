@@ -15,6 +15,10 @@ using sim::Hex;
 
 std::string Text(const CHAR8 *Field, size_t Width) { return std::string(Field, strnlen(Field, Width)); }
 
+void PrintErrors(std::ostream &Out, const std::vector<std::string> &Errors) {
+  for (const std::string &Error : Errors) Out << "  ERROR: " << Error << "\n";
+}
+
 bool WriteFile(const std::filesystem::path &Path, const std::vector<uint8_t> &Bytes) {
   std::error_code Error;
   std::filesystem::create_directories(Path.parent_path(), Error);
@@ -47,12 +51,14 @@ void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> 
     Out << "  PCCT: subspace at " << Hex(Pcct.Subspace->BaseAddress) << ", " << Hex(Pcct.Subspace->MemoryRangeLength)
         << " bytes, doorbell " << Hex(Pcct.Subspace->DoorbellRegister.Address) << "\n";
   }
+  PrintErrors(Out, Pcct.Errors);
   const sim::HestTable &Hest = Tables->Hest;
   if (!Hest.ServiceFound) {
     Out << "  HEST: no machine-check service\n";
   } else {
     Out << "  HEST: one IA-32 machine-check source of " << Hest.Banks << " banks\n";
   }
+  PrintErrors(Out, Hest.Errors);
   if (!Tables->Smbios.ServiceFound) {
     Out << "  SMBIOS: no processor information service\n";
     return;
@@ -65,6 +71,11 @@ void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> 
     for (const CCX_SMBIOS_CACHE_INFO &Cache : Socket.Caches) Out << " " << Hex(Cache.MaximumCacheSize2);
     Out << "\n";
   }
+  PrintErrors(Out, Tables->Smbios.Errors);
+}
+
+bool PlatformTablesDisagree(const std::optional<PlatformTables> &Tables) {
+  return Tables && (!Tables->Pcct.Errors.empty() || !Tables->Hest.Errors.empty() || !Tables->Smbios.Errors.empty());
 }
 
 nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables) {

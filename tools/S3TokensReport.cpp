@@ -88,6 +88,7 @@ void PrintS3Tokens(std::ostream &Out, const sim::BootRecord &Boot) {
     PrintTokenTable(Out, "8-bit tokens", Record.TokensBefore.Table8, Record.TokensAfter.Table8, 2);
     PrintTokenTable(Out, "16-bit tokens", Record.TokensBefore.Table16, Record.TokensAfter.Table16, 4);
   }
+  for (const std::string &Error : Record.TokenErrors) Out << "  ERROR: " << Error << "\n";
 
   Out << "\nSMU messages (" << Record.SmuMessages.size() << "):\n";
   if (Record.SmuMessages.empty()) Out << "  none\n";
@@ -111,11 +112,14 @@ void PrintS3Tokens(std::ostream &Out, const sim::BootRecord &Boot) {
   for (const sim::S3HandoffView &View : Record.S3Handoffs) PrintHandoff(Out, View);
 }
 
+bool TokensDisagree(const sim::BootRecord &Boot) { return !Boot.S3Tokens.TokenErrors.empty(); }
+
 nlohmann::json S3TokensJson(const sim::BootRecord &Boot) {
   const sim::S3TokensRecord &Record = Boot.S3Tokens;
   nlohmann::json Json;
   Json["tokens_before"] = StoreJson(Record.TokensBefore);
   Json["tokens_after"] = StoreJson(Record.TokensAfter);
+  Json["token_errors"] = Record.TokenErrors;
   Json["smu_messages"] = nlohmann::json::array();
   for (const sim::SmuCall &Call : Record.SmuMessages) {
     Json["smu_messages"].push_back({{"message", Hex(Call.Address)}, {"argument", Call.Value}, {"status", Call.Status}});

@@ -24,6 +24,7 @@
 #include "tools/DiffCommand.h"
 #include "tools/PlatformTablesReport.h"
 #include "tools/Report.h"
+#include "tools/S3TokensReport.h"
 #include "tools/ServiceCalls.h"
 
 namespace {
@@ -176,11 +177,13 @@ int main(int argc, char **argv) {
       const sim::BootRecord Record = sim::RunBoot(sim::MachineForBoot(Machine, Boot), Image, Options);
       ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
       Report["boots"].push_back(ccxsim::BootJson(Record));
+      AllAgree = AllAgree && !ccxsim::TokensDisagree(Record);
       ccxsim::PrintAcpiProcessors(std::cout, Acpi);
       Report["boots"].back()["acpi_processor_objects"] = ccxsim::AcpiProcessorsJson(Acpi);
       AllAgree = AllAgree && !ccxsim::AcpiProcessorsDisagree(Acpi);
       ccxsim::PrintPlatformTables(std::cout, Tables);
       Report["boots"].back()["platform_tables"] = ccxsim::PlatformTablesJson(Tables);
+      AllAgree = AllAgree && !ccxsim::PlatformTablesDisagree(Tables);
       ccxsim::PrintAffinityTables(std::cout, Affinity);
       Report["boots"].back()["affinity_tables"] = ccxsim::AffinityTablesJson(Affinity);
       AllAgree = AllAgree && !ccxsim::AffinityTablesDisagree(Affinity);
@@ -215,6 +218,6 @@ int main(int argc, char **argv) {
     std::cout << "\nreport written to " << Path.string() << "\n";
   }
   std::cout << "\n" << (AllEnded ? "every boot ran to its end" : "a boot did not run to its end") << "\n";
-  if (!AllAgree) std::cout << "the driver's ACPI processor data or tables differ from the machine\n";
+  if (!AllAgree) std::cout << "the driver's answers differ from the machine (see the ERROR lines)\n";
   return AllEnded && AllAgree ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 // The builder of the resource affinity table, as the platform's outside driver: a table under the
 // signature "QRAT" (this platform's choice) whose header keeps the entry counters, filled by the
-// driver's compute-unit, cache and TLB services in that order. The entries are read back within
-// the area the cursor covered, and the counters checked against what is there.
+// driver's compute-unit, cache and TLB services in that order. Each service's entries are read
+// back from the stretch its call moved the cursor over and compared field by field, with the
+// header's counters and the call's status, against what the machine says the service must append.
 #ifndef SIM_CONSUMERS_AFFINITY_TABLE_BUILDER_H_
 #define SIM_CONSUMERS_AFFINITY_TABLE_BUILDER_H_
 
@@ -36,6 +37,7 @@ struct AffinityTableReport {
   size_t CacheEntries = 0;
   size_t TlbEntries = 0;
   std::vector<uint8_t> Table;
+  // Every difference from the machine, one sentence each.
   std::vector<std::string> Errors;
 };
 

@@ -6,6 +6,8 @@
 #include "interfaces/CcxCppcServices.h"
 #include "interfaces/QorvexGuids.h"
 #include "sim/HexText.h"
+#include "sim/oracle/AnswerCheck.h"
+#include "sim/oracle/CppcOracle.h"
 
 namespace sim {
 namespace {
@@ -58,6 +60,57 @@ std::string RegisterElement(const EFI_ACPI_GENERIC_ADDRESS_STRUCTURE &Register) 
          std::to_string(Register.AccessSize) + ") }";
 }
 
+// The template against the one the machine calls for, entry by entry up to the end entry.
+void CheckTemplate(const CCX_CPPC_TEMPLATE_ENTRY *Template, const std::vector<ExpectedCppcEntry> &Expected,
+                   std::vector<std::string> &Errors) {
+  AnswerCheck Check("GetCppcTemplate", Errors);
+  size_t Index = 0;
+  for (; Index < kMaxTemplateEntries; Index++) {
+    const CCX_CPPC_TEMPLATE_ENTRY &Got = Template[Index];
+    if (Index < Expected.size()) {
+      const ExpectedCppcEntry &Want = Expected[Index];
+      const std::string Record = "entry " + std::to_string(Index);
+      Check.Field(Record, "Kind", Want.Kind, Got.Kind);
+      Check.Field(Record, "AddressSpaceId", Want.Register.AddressSpaceId, Got.Register.AddressSpaceId);
+      Check.Field(Record, "RegisterBitWidth", Want.Register.RegisterBitWidth, Got.Register.RegisterBitWidth);
+      Check.Field(Record, "RegisterBitOffset", Want.Register.RegisterBitOffset, Got.Register.RegisterBitOffset);
+      Check.Field(Record, "AccessSize", Want.Register.AccessSize, Got.Register.AccessSize);
+      Check.Field(Record, "Address", Want.Register.Address, Got.Register.Address);
+      const uint64_t Callback = reinterpret_cast<uintptr_t>(Got.Callback);
+      if (Want.HasCallback) {
+        if (Callback == 0) Check.Text(Record, "Callback", "a callback address", "0");
+      } else {
+        Check.Field(Record, "Callback", 0, Callback);
+      }
+      Check.Field(Record, "Revision", Want.Revision, Got.Revision);
+    }
+    if (Got.Kind == CCX_CPPC_KIND_END) break;
+  }
+  const size_t Entries = Index + 1;
+  if (Index < kMaxTemplateEntries && Entries != Expected.size()) {
+    Check.Problem("template", "it has " + std::to_string(Entries) + " entries up to its end entry, the machine " +
+                                  std::to_string(Expected.size()));
+  }
+}
+
+// The callback's integer for every thread against the builder's settings; the first thread that
+// differs is named, the others counted.
+void CheckCallbackValues(size_t Element, const std::vector<uint32_t> &PerThread, uint32_t Expected,
+                         std::vector<std::string> &Errors) {
+  AnswerCheck Check("_CPC callback", Errors);
+  size_t Differing = 0;
+  for (size_t Thread = 0; Thread < PerThread.size(); Thread++) {
+    if (PerThread[Thread] == Expected) continue;
+    if (Differing++ == 0) {
+      Check.Field("element " + std::to_string(Element) + " thread " + std::to_string(Thread), "Value", Expected,
+                  PerThread[Thread]);
+    }
+  }
+  if (Differing > 1) {
+    Check.Problem("element " + std::to_string(Element), std::to_string(Differing - 1) + " more threads differ");
+  }
+}
+
 }  // namespace
 
 CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
@@ -75,6 +128,9 @@ CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
     Report.Errors.push_back("GetCppcTemplate gave no template");
     return Report;
   }
+
+  const std::vector<ExpectedCppcEntry> Expected = ExpectedCppcTemplate(Machine.Description().Cppc);
+  CheckTemplate(Template, Expected, Report.Errors);
 
   BuilderState State;
   State.Record.Revision = 1;
@@ -104,6 +160,7 @@ CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
     Report.Revision = std::max<uint32_t>(Report.Revision, Entry.Revision);
     // A register element reads the same for every thread: it is written out once.
     const std::string Register = Entry.Kind == CCX_CPPC_KIND_REGISTER ? RegisterElement(Entry.Register) : "";
+    std::vector<uint32_t> Values(Threads);
     for (size_t Thread = 0; Thread < Threads; Thread++) {
       std::string Element;
       if (Entry.Kind == CCX_CPPC_KIND_REGISTER) {
@@ -116,12 +173,16 @@ CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
       } else if (Entry.Kind == CCX_CPPC_KIND_CALLBACK && Entry.Callback != nullptr) {
         const UINT32 Value = Entry.Callback(&State.Record, Thread, 0, C);
         if (Thread == 0) Report.CallbackValues.push_back(Value);
+        Values[Thread] = Value;
         Element = Hex(Value, 8);
       } else {
         Report.Errors.push_back("element " + std::to_string(Index) + " has kind " + std::to_string(Entry.Kind));
         return Report;
       }
       Elements[Thread].push_back(std::move(Element));
+    }
+    if (Entry.Kind == CCX_CPPC_KIND_CALLBACK && Index < Expected.size()) {
+      CheckCallbackValues(Index, Values, Expected[Index].CallbackValue, Report.Errors);
     }
   }
   if (Index == kMaxTemplateEntries) {

@@ -3,6 +3,8 @@
 // thread ("ACPI0007", _UID the thread's number in walk order) and its _CPC package. Registers
 // become Register () descriptors, empty registers the null register, and callback elements the
 // integers the driver's callbacks compute from this builder's own settings (the machine's "cppc").
+// The template and every thread's callback integers are compared field by field with what the
+// machine calls for (sim/oracle/CppcOracle.h).
 #ifndef SIM_CONSUMERS_CPC_SSDT_BUILDER_H_
 #define SIM_CONSUMERS_CPC_SSDT_BUILDER_H_
 

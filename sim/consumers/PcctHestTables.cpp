@@ -1,12 +1,14 @@
 // The PCCT and HEST builders. The PCCT holds the one generic communication subspace the driver
 // adds; the HEST holds one IA-32 machine-check error source made from the driver's bank
-// description.
+// description. Both compare what the service answered with the machine before they use it.
+#include <algorithm>
 #include <cstring>
 
 #include "interfaces/CcxMcaServices.h"
 #include "interfaces/QorvexGuids.h"
 #include "sim/consumers/AcpiTableBytes.h"
 #include "sim/consumers/PlatformTables.h"
+#include "sim/oracle/PcctHestOracle.h"
 
 namespace sim {
 namespace {
@@ -49,10 +51,15 @@ PcctTable BuildPcct(Platform &Machine, const PcctRequest &Request) {
   Bytes.PutZeros(sizeof(CCX_PCCT_GENERIC_SUBSPACE));
   UINT8 *Cursor = Bytes.At(SubspaceOffset);
   UINT8 *const Start = Cursor;
+  const PcctMachineState Before = CapturePcctState(Machine);
   Table.Status = Service->AddGenCommSubspaceStruct(Service, nullptr, &Input, &Cursor);
-  if (EFI_ERROR(Table.Status) || Cursor != Start + sizeof(CCX_PCCT_GENERIC_SUBSPACE)) return Table;
+  if (EFI_ERROR(Table.Status) || Cursor != Start + sizeof(CCX_PCCT_GENERIC_SUBSPACE)) {
+    CheckPcctSubspace(Machine, Before, Input, Table.Status, nullptr, Table.Errors);
+    return Table;
+  }
   CCX_PCCT_GENERIC_SUBSPACE Subspace;
   std::memcpy(&Subspace, Start, sizeof(Subspace));
+  CheckPcctSubspace(Machine, Before, Input, Table.Status, &Subspace, Table.Errors);
   Table.Subspace = Subspace;
   Table.Bytes = Bytes.Finish();
   return Table;
@@ -65,8 +72,11 @@ HestTable BuildHest(Platform &Machine) {
   Table.ServiceFound = true;
   const CCX_MCA_BANK_INFO *Info = nullptr;
   Table.Status = Service->GetMcaBankInfo(Service, &Info);
-  if (EFI_ERROR(Table.Status) || Info == nullptr) return Table;
+  CheckMcaBankInfo(Table.Status, Info, Table.Errors);
+  if (EFI_ERROR(Table.Status) || Info == nullptr || Info->Banks == nullptr) return Table;
   Table.Banks = Info->NumberOfBanks;
+  // A description that claims more banks than the processors have is not read past its array.
+  const uint8_t Banks = std::min(Info->NumberOfBanks, kMcaBanks);
 
   AcpiTableBytes Bytes("HEST", kHestRevision, "QVHEST");
   Bytes.Put32(1);  // one error source
@@ -79,9 +89,9 @@ HestTable BuildHest(Platform &Machine) {
   Bytes.Put32(kHestSectionsPerRecord);
   Bytes.Put64(Info->GlobalCapabilityInitData);
   Bytes.Put64(Info->GlobalControlInitData);
-  Bytes.Put8(Info->NumberOfBanks);
+  Bytes.Put8(Banks);
   Bytes.PutZeros(7);
-  for (uint8_t Number = 0; Number < Info->NumberOfBanks; Number++) {
+  for (uint8_t Number = 0; Number < Banks; Number++) {
     const CCX_MCA_BANK_ENTRY &Bank = Info->Banks[Number];
     Bytes.Put8(Number);
     Bytes.Put8(Info->ClearStatusOnInitialization);

@@ -1,7 +1,8 @@
 // The builders of the PCCT, the HEST and the SMBIOS processor and cache structures, as outside
 // drivers of the platform: each locates the driver's service, calls it the way a table builder
 // does, and assembles the complete table that standard tools read. What the services answered is
-// kept beside the bytes, so that reports and tests can compare it with the machine.
+// kept beside the bytes and compared field by field with what the machine says they must answer;
+// each difference is one sentence in Errors.
 #ifndef SIM_CONSUMERS_PLATFORM_TABLES_H_
 #define SIM_CONSUMERS_PLATFORM_TABLES_H_
 
@@ -30,6 +31,7 @@ struct PcctTable {
   // The subspace as the service wrote it (only with a success status).
   std::optional<CCX_PCCT_GENERIC_SUBSPACE> Subspace;
   std::vector<uint8_t> Bytes;
+  std::vector<std::string> Errors;
 };
 
 struct HestTable {
@@ -37,6 +39,7 @@ struct HestTable {
   uint64_t Status = 0;
   uint32_t Banks = 0;
   std::vector<uint8_t> Bytes;
+  std::vector<std::string> Errors;
 };
 
 // One socket's records as the SMBIOS service filled them.
@@ -51,6 +54,7 @@ struct SmbiosTables {
   std::vector<SmbiosSocket> Sockets;
   // The dump: the SMBIOS 3 entry point at offset 0, the structure table from offset 32.
   std::vector<uint8_t> Dump;
+  std::vector<std::string> Errors;
 };
 
 // Call on the BSP with the platform active (BootOptions::AfterBoot).

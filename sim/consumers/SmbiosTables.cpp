@@ -8,6 +8,7 @@
 #include "interfaces/QorvexGuids.h"
 #include "sim/consumers/AcpiTableBytes.h"
 #include "sim/consumers/PlatformTables.h"
+#include "sim/oracle/SmbiosOracle.h"
 
 namespace sim {
 namespace {
@@ -153,8 +154,12 @@ SmbiosTables BuildSmbios(Platform &Machine) {
   for (uint32_t Socket = 0; Socket < Sockets; Socket++) {
     SmbiosSocket Records;
     Records.Socket = Socket;
-    Service->GetProcessorInfo(Service, Socket, &Records.Processor, nullptr);
-    Service->GetCacheInfo(Service, Socket, Records.Caches);
+    const SiblingCallMark BeforeProcessor(Machine);
+    const EFI_STATUS ProcessorStatus = Service->GetProcessorInfo(Service, Socket, &Records.Processor, nullptr);
+    CheckProcessorInfo(Machine, Socket, BeforeProcessor, ProcessorStatus, Records.Processor, Tables.Errors);
+    const SiblingCallMark BeforeCaches(Machine);
+    const EFI_STATUS CacheStatus = Service->GetCacheInfo(Service, Socket, Records.Caches);
+    CheckCacheInfo(Machine, Socket, BeforeCaches, CacheStatus, Records.Caches, Tables.Errors);
     Tables.Sockets.push_back(Records);
   }
   Tables.Dump = SmbiosDump(Tables.Sockets);

@@ -1,12 +1,12 @@
 #include "sim/consumers/SratBuilder.h"
 
 #include <cstring>
-#include <map>
 
 #include "interfaces/CcxSratServices.h"
-#include "interfaces/PlatformConfig.h"
 #include "interfaces/QorvexGuids.h"
 #include "sim/consumers/AcpiTableBytes.h"
+#include "sim/oracle/AnswerCheck.h"
+#include "sim/oracle/SratOracle.h"
 
 namespace sim {
 namespace {
@@ -19,34 +19,46 @@ constexpr uint8_t kMemoryAffinityLength = 40;
 constexpr uint32_t kMemoryEnabled = 1;
 // The largest processor entry, for sizing the area handed to the service.
 constexpr size_t kLargestProcessorEntry = sizeof(EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY);
+constexpr uint8_t kLocalApicLength = sizeof(EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY);
+constexpr uint8_t kX2ApicLength = sizeof(EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY);
 
 // Reads the processor entries back within the area the cursor covered; anything else there is
 // an error, as is an entry that runs past the area.
 void ReadProcessorEntries(const std::vector<uint8_t> &Table, size_t End, SratReport &Report) {
+  AnswerCheck Check("AddProcessorAffinityEntries", Report.Errors);
   size_t Offset = 0;
   while (Offset < End) {
     const uint8_t Type = Table[Offset];
     const uint8_t Length = Offset + 1 < End ? Table[Offset + 1] : 0;
     if (Length == 0 || Offset + Length > End) {
-      Report.Errors.push_back("a processor entry at offset " + std::to_string(Offset) + " runs past the entries");
+      Check.Problem("entry at offset " + std::to_string(Offset), "it runs past the entries");
       return;
     }
     SratProcessorEntry Entry;
     Entry.Type = Type;
-    if (Type == EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY_TYPE && Length == 16) {
+    Entry.Length = Length;
+    if (Type == EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY_TYPE && Length == kLocalApicLength) {
       EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY Local;
       std::memcpy(&Local, Table.data() + Offset, sizeof(Local));
       Entry.ApicId = Local.ApicId;
       Entry.Domain = Local.ProximityDomain7To0 | uint32_t(Local.ProximityDomain31To8[0]) << 8 |
                      uint32_t(Local.ProximityDomain31To8[1]) << 16 | uint32_t(Local.ProximityDomain31To8[2]) << 24;
-    } else if (Type == EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY_TYPE && Length == 24) {
+      Entry.Flags = Local.Flags;
+      Entry.ClockDomain = Local.ClockDomain;
+      Entry.Reserved = Local.LocalSapicEid;
+    } else if (Type == EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY_TYPE && Length == kX2ApicLength) {
       EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY X2;
       std::memcpy(&X2, Table.data() + Offset, sizeof(X2));
       Entry.ApicId = X2.X2ApicId;
       Entry.Domain = X2.ProximityDomain;
+      Entry.Flags = X2.Flags;
+      Entry.ClockDomain = X2.ClockDomain;
+      for (UINT8 Byte : X2.Reserved1) Entry.Reserved = Entry.Reserved << 8 | Byte;
+      for (UINT8 Byte : X2.Reserved2) Entry.Reserved = Entry.Reserved << 8 | Byte;
     } else {
-      Report.Errors.push_back("an entry of type " + std::to_string(Type) + " and length " + std::to_string(Length) +
-                              " is no processor affinity structure");
+      Check.Problem("entry at offset " + std::to_string(Offset),
+                    "type " + std::to_string(Type) + " and length " + std::to_string(Length) +
+                        " make no processor affinity structure");
       return;
     }
     Report.Processors.push_back(Entry);
@@ -54,28 +66,31 @@ void ReadProcessorEntries(const std::vector<uint8_t> &Table, size_t End, SratRep
   }
 }
 
-// Every processor the form can describe must appear exactly once.
-void CheckAgainstMachine(Platform &Machine, bool X2Apic, SratReport &Report) {
-  std::map<uint32_t, int> Seen;
-  for (const SratProcessorEntry &Entry : Report.Processors) {
-    if (Entry.Type != (X2Apic ? EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY_TYPE
-                              : EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY_TYPE)) {
-      Report.Errors.push_back("APIC ID " + std::to_string(Entry.ApicId) + " has the structure of the other APIC mode");
-    }
-    Seen[Entry.ApicId]++;
+// Every entry, field by field, against the ones the machine calls for.
+void CheckAgainstMachine(Platform &Machine, const std::vector<ExpectedSratEntry> &Expected, SratReport &Report) {
+  AnswerCheck Check("AddProcessorAffinityEntries", Report.Errors);
+  if (Report.Processors.size() != Expected.size()) {
+    Check.Problem("entries", "it wrote " + std::to_string(Report.Processors.size()) + ", the machine calls for " +
+                                 std::to_string(Expected.size()));
   }
-  for (size_t Index = 0; Index < Machine.Processors().Count(); Index++) {
-    const uint32_t ApicId = Machine.Processors().At(Index).ApicId();
-    const int Expected = X2Apic || ApicId < 255 ? 1 : 0;
-    const int Count = Seen.count(ApicId) != 0 ? Seen[ApicId] : 0;
-    if (Count != Expected) {
-      Report.Errors.push_back("APIC ID " + std::to_string(ApicId) + " appears " + std::to_string(Count) +
-                              " times, expected " + std::to_string(Expected));
+  for (size_t Index = 0; Index < Report.Processors.size() && Index < Expected.size(); Index++) {
+    const SratProcessorEntry &Got = Report.Processors[Index];
+    const ExpectedSratEntry &Want = Expected[Index];
+    // The sentences' record names are made only for an entry that differs.
+    if (Got.Type == Want.Type && Got.Length == Want.Length && Got.ApicId == Want.ApicId &&
+        Got.Domain == Want.Domain && Got.Flags == Want.Flags && Got.ClockDomain == 0 && Got.Reserved == 0) {
+      continue;
     }
-    Seen.erase(ApicId);
-  }
-  for (const auto &[ApicId, Count] : Seen) {
-    Report.Errors.push_back("APIC ID " + std::to_string(ApicId) + " belongs to no processor");
+    const std::string Record = "entry " + std::to_string(Index) + " (" +
+                               Machine.Processors().At(Want.Processor).Position().Describe() + ")";
+    if (!Check.Field(Record, "Type", Want.Type, Got.Type)) continue;
+    Check.Field(Record, "Length", Want.Length, Got.Length);
+    Check.Field(Record, "ApicId", Want.ApicId, Got.ApicId);
+    Check.Field(Record, "ProximityDomain", Want.Domain, Got.Domain);
+    Check.Field(Record, "Flags", Want.Flags, Got.Flags);
+    Check.Field(Record, "ClockDomain", 0, Got.ClockDomain);
+    Check.Field(Record, Want.Type == EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY_TYPE ? "LocalSapicEid" : "Reserved", 0,
+                Got.Reserved);
   }
 }
 
@@ -100,16 +115,18 @@ SratReport BuildSrat(Platform &Machine) {
   AcpiTableBytes Table("SRAT", 3, "CCXSRAT");
   Table.Put32(kSratTableRevision);
   Table.PutZeros(kSratReservedBytes);
+  // Before the call: the NUMA service's injected faults are counted from the calls made so far.
+  const std::vector<ExpectedSratEntry> Expected = ExpectedSratProcessorEntries(Machine);
   Report.Status = Service->AddProcessorAffinityEntries(Service, Table.At(0), &Cursor);
   const size_t Used = static_cast<size_t>(Cursor - Area.data());
   if (Used > Area.size()) {
-    Report.Errors.push_back("the service moved the cursor " + std::to_string(Used) + " bytes, past the area for " +
-                            std::to_string(Threads) + " threads");
+    AnswerCheck("AddProcessorAffinityEntries", Report.Errors)
+        .Problem("cursor", "it moved " + std::to_string(Used) + " bytes, past the area for " +
+                               std::to_string(Threads) + " threads");
     return Report;
   }
   ReadProcessorEntries(Area, Used, Report);
-  const bool X2Apic = Machine.Pcd().Get(PcdCcxApicMode) == 2;
-  CheckAgainstMachine(Machine, X2Apic, Report);
+  CheckAgainstMachine(Machine, Expected, Report);
   Table.PutBytes(Area.data(), Used);
 
   // The machine does not say which domain its memory belongs to; it is given to the domain of the

@@ -100,6 +100,13 @@ void ReadCpuid(const JsonCursor &Node, CpuidTable &Table) {
     if (Entry.Has("ebx")) Value.Ebx = uint32_t(Entry.Field("ebx").Unsigned(0, 0xFFFFFFFF));
     if (Entry.Has("ecx")) Value.Ecx = uint32_t(Entry.Field("ecx").Unsigned(0, 0xFFFFFFFF));
     if (Entry.Has("edx")) Value.Edx = uint32_t(Entry.Field("edx").Unsigned(0, 0xFFFFFFFF));
+    // The cache-properties leaf lists one cache per sub-leaf and ends with a sub-leaf of cache
+    // type 0; one answer for every sub-leaf would be a list without an end.
+    if (Dot == std::string::npos && Leaf == CpuidLeaf::CacheProperties::Leaf &&
+        CpuidLeaf::CacheProperties::EaxCacheType::Get(Value.Eax) != CpuidLeaf::CacheProperties::TypeNone) {
+      Entry.Fail("the cache-properties leaf answers by sub-leaf: give each cache as \"0x8000001D.N\" (a sub-leaf "
+                 "without an entry answers 0, which ends the list)");
+    }
     if (Dot == std::string::npos) {
       Table.Set(uint32_t(Leaf), Value);
     } else {

@@ -6,6 +6,7 @@
 #include "interfaces/PlatformConfig.h"
 #include "interfaces/QorvexGuids.h"
 #include "interfaces/S3SaveTable.h"
+#include "sim/oracle/TokenOracle.h"
 
 namespace sim {
 namespace {
@@ -98,6 +99,9 @@ S3TokensRecord TakeS3TokensSnapshot(Platform &Machine, const HeapSnapshot &Heap)
     }
     break;
   }
+  // A reset or a halting fatal stop may have ended the boot before the hook was done.
+  const bool EndedEarly = Machine.Core().LastReset().has_value() || !Machine.Hardware().HaltWindows().empty();
+  CheckTokenStore(Machine.Description(), Record.TokensAfter, EndedEarly, Record.TokenErrors);
   for (const SmuCall &Call : Machine.Smu().Calls()) {
     if (Call.Query == "SmuServiceRequest") Record.SmuMessages.push_back(Call);
   }

@@ -34,6 +34,9 @@ struct Pstate0Group {
 struct S3TokensRecord {
   TokenStoreView TokensBefore;  // as the owner handed the store over
   TokenStoreView TokensAfter;   // as the heap buffer holds it after the boot
+  // How the store after the boot differs from what the option hook must have left in it, one
+  // sentence each.
+  std::vector<std::string> TokenErrors;
   std::vector<SmuCall> SmuMessages;
   std::vector<Pstate0Group> Pstate0;
   uint64_t S3RecordAddress = 0;  // the shared record's and the table's addresses as published

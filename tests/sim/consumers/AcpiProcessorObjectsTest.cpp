@@ -117,9 +117,8 @@ TEST(ApicIdCheck, ReportsThreadsWhoseApicIdDiffers) {
   ASSERT_FALSE(Report.Errors.empty());
   // Complex dies 1 and 2 (threads 8 to 23) differ; the first eight are named, the rest counted.
   ASSERT_EQ(Report.Errors.size(), 9u) << Joined(Report.Errors);
-  EXPECT_EQ(Report.Errors[0].rfind("socket 0 thread 8: the driver reports APIC ID 0x20, processor 8 ", 0), 0u)
-      << Report.Errors[0];
-  EXPECT_EQ(Report.Errors[8], "socket 0: 8 more threads have an APIC ID other than their processor's");
+  EXPECT_EQ(Report.Errors[0], "GetPstateInfo socket record 0 ApicId[8]: expected 8, received 32");
+  EXPECT_EQ(Report.Errors[8], "GetPstateInfo socket record 0: 8 more APIC IDs differ");
 }
 
 TEST(ApicIdCheck, NothingIsCheckedWithoutTheService) {

@@ -114,6 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "pcd.PcdNoSuchThing: not a configuration item"},
         BadFile{"bad hex", Minimal(R"(, "msrs": {"0xC001001D": "0xZZ"})"), "msrs.0xC001001D: expected an unsigned number"},
         BadFile{"bad MSR key", Minimal(R"(, "msrs": {"TOP_MEM2": "0x0"})"), "msrs.TOP_MEM2: an MSR key"},
+        // One answer for every sub-leaf would list caches without end.
+        BadFile{"cache leaf without sub-leaves", Minimal(R"(, "cpuid": {"0x8000001D": {"eax": "0x121"}})"),
+                "cpuid.0x8000001D: the cache-properties leaf answers by sub-leaf"},
         BadFile{"overlapping DRAM",
                 std::string(kMinimal).replace(std::string(kMinimal).find("[{"), 2,
                                               R"([{"base": "0x200000", "size": "0x1000"}, {)"),

@@ -12,9 +12,11 @@
 
 #include "interfaces/CcxSmbiosServices.h"
 #include "interfaces/QorvexGuids.h"
+#include "arch/PostCode.h"
 #include "sim/consumers/AcpiProcessorObjects.h"
 #include "sim/consumers/AffinityTableBuilder.h"
 #include "sim/consumers/PlatformTables.h"
+#include "sim/oracle/SmbiosOracle.h"
 #include "sim/consumers/SratBuilder.h"
 #include "sim/platform/GuidNames.h"
 
@@ -53,6 +55,15 @@ bool WellFormedStopCode(uint32_t Code) {
 
 // Runs the consumers that call every installed service, as the platform's table builders do, and
 // keeps what each got.
+// The fatal stops raised so far: each marks the fatal-stop port before it shows its code.
+size_t FatalStopsSoFar(Platform &Machine) {
+  size_t Marks = 0;
+  for (const PostCodeWrite &Write : Machine.Devices().PostCodes().Writes()) {
+    if (Write.Port == PostCode::FatalStopPort && Write.Value == PostCode::FatalStopMarker) Marks++;
+  }
+  return Marks;
+}
+
 void RunConsumers(Platform &Machine, SweepBoot &Boot) {
   auto Status = [](ConsumerOutcome &Outcome, const char *Call, const std::optional<uint64_t> &Answer) {
     if (Answer) Outcome.Statuses[Call] = *Answer;
@@ -82,15 +93,18 @@ void RunConsumers(Platform &Machine, SweepBoot &Boot) {
   ConsumerOutcome &PcctOutcome = Boot.Consumers["PCCT"];
   PcctOutcome.ServiceFound = Pcct.ServiceFound;
   if (Pcct.ServiceFound) PcctOutcome.Statuses["PCC subspace"] = Pcct.Status;
+  PcctOutcome.Errors = Pcct.Errors;
 
   const HestTable Hest = BuildHest(Machine);
   ConsumerOutcome &HestOutcome = Boot.Consumers["HEST"];
   HestOutcome.ServiceFound = Hest.ServiceFound;
   if (Hest.ServiceFound) HestOutcome.Statuses["GetMcaBankInfo"] = Hest.Status;
+  HestOutcome.Errors = Hest.Errors;
 
   // The SMBIOS builder's calls, made here so that their answers are kept: the processor and the
   // cache records of every socket.
   ConsumerOutcome &SmbiosOutcome = Boot.Consumers["SMBIOS"];
+  const size_t StopsBeforeSmbios = FatalStopsSoFar(Machine);
   VOID *Interface = nullptr;
   if (!EFI_ERROR(Machine.Core().BootServices()->LocateProtocol(&gQorvexCcxSmbiosServicesProtocolGuid, nullptr,
                                                                 &Interface)) &&
@@ -102,10 +116,17 @@ void RunConsumers(Platform &Machine, SweepBoot &Boot) {
       CCX_SMBIOS_PROCESSOR_INFO Processor{};
       CCX_SMBIOS_CACHE_INFO Caches[CCX_SMBIOS_CACHE_LEVELS]{};
       const std::string Which = "(socket " + std::to_string(Socket) + ")";
-      SmbiosOutcome.Statuses["GetProcessorInfo" + Which] = Smbios->GetProcessorInfo(Smbios, Socket, &Processor, nullptr);
-      SmbiosOutcome.Statuses["GetCacheInfo" + Which] = Smbios->GetCacheInfo(Smbios, Socket, Caches);
+      const SiblingCallMark BeforeProcessor(Machine);
+      const uint64_t ProcessorStatus = Smbios->GetProcessorInfo(Smbios, Socket, &Processor, nullptr);
+      SmbiosOutcome.Statuses["GetProcessorInfo" + Which] = ProcessorStatus;
+      CheckProcessorInfo(Machine, Socket, BeforeProcessor, ProcessorStatus, Processor, SmbiosOutcome.Errors);
+      const SiblingCallMark BeforeCaches(Machine);
+      const uint64_t CacheStatus = Smbios->GetCacheInfo(Smbios, Socket, Caches);
+      SmbiosOutcome.Statuses["GetCacheInfo" + Which] = CacheStatus;
+      CheckCacheInfo(Machine, Socket, BeforeCaches, CacheStatus, Caches, SmbiosOutcome.Errors);
     }
   }
+  SmbiosOutcome.RaisedFatalStop = FatalStopsSoFar(Machine) != StopsBeforeSmbios;
 }
 
 // The calls of every builder that answered an error in the faulted boot but not in the clean one,
@@ -152,7 +173,7 @@ std::vector<std::string> BuildersWithoutService(const SweepBoot &Baseline, const
 std::vector<std::string> UnreportedConsumerErrors(const SweepBoot &Baseline, const SweepBoot &Faulted) {
   std::vector<std::string> Unreported;
   for (const auto &[Name, Outcome] : Faulted.Consumers) {
-    if (!Outcome.ServiceFound || !Outcome.FailedCalls().empty()) continue;
+    if (!Outcome.ServiceFound || !Outcome.FailedCalls().empty() || Outcome.RaisedFatalStop) continue;
     const auto Clean = Baseline.Consumers.find(Name);
     for (const std::string &Error : Outcome.Errors) {
       const bool SeenBefore = Clean != Baseline.Consumers.end() &&

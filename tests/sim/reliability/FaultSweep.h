@@ -32,6 +32,9 @@ struct ConsumerOutcome {
   bool ServiceFound = false;
   std::map<std::string, uint64_t> Statuses;
   std::vector<std::string> Errors;
+  // A fatal stop was raised while the builder called its service: the driver reported the failure
+  // the way it reports a missing sibling, and answered with its fallback values.
+  bool RaisedFatalStop = false;
   // The calls that answered an error.
   std::vector<std::string> FailedCalls() const;
 };
