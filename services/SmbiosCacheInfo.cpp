@@ -6,7 +6,6 @@
 
 #include "arch/Cpuid.h"
 #include "arch/Processor.h"
-#include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
 #include "driver/ImageState.h"
 #include "driver/RunOnAps.h"
@@ -80,11 +79,7 @@ UINTN SocketCount() {
   return Sockets;
 }
 
-// The level-3 size of the package. A complex whose processor could not be started, or a topology
-// count that could not be had, leaves that complex out of the sum: Complete is then FALSE. The
-// run's own refusal to start the BSP (which has measured itself) is no such failure.
-UINT32 L3SizeKiB(BOOLEAN &Complete) {
-  Complete = TRUE;
+UINT32 L3SizeKiB() {
   using L2L3 = CpuidLeaf::L2L3CacheIdentifiers;
   UINT32 Edx = 0;
   Cpuid(L2L3::Leaf, nullptr, nullptr, nullptr, &Edx);
@@ -93,8 +88,7 @@ UINT32 L3SizeKiB(BOOLEAN &Complete) {
   if (L2L3::EdxL3Assoc::Get(Edx) == L2L3::L3AssocSeeCacheProperties) {
     Total = OwnL3SizeKiB();
     // The BSP has measured its own complex; the level's run refuses it, so it is not counted twice.
-    const EFI_STATUS Run = CcxRunFunctionOnAps(CCX_RUN_PER_COMPLEX, AddOwnL3Size, &Total);
-    Complete = !EFI_ERROR(Run) || Run == EFI_INVALID_PARAMETER;
+    CcxRunFunctionOnAps(CCX_RUN_PER_COMPLEX, AddOwnL3Size, &Total);
   } else {
     Total = L2L3::EdxL3Size512KiB::Get(Edx) * L2L3::L3SizeUnitKiB;
   }
@@ -174,13 +168,7 @@ EFI_STATUS EFIAPI GetCacheInfo(QORVEX_CCX_SMBIOS_SERVICES_PROTOCOL *This, UINTN 
 
   FillRecord(Info[0], 1, L1Size, kAssociativity8Way);
   FillRecord(Info[1], 2, L2Size, kAssociativity8Way);
-  BOOLEAN Complete = TRUE;
-  FillRecord(Info[2], 3, L3SizeKiB(Complete), L3Associativity());
-  if (!Complete) {
-    // The records are filled with what could be measured, but the level-3 size misses complexes.
-    PrintDebugMessage(TRACE_CPU, "GetCacheInfo: the level-3 size misses complexes that could not be measured\n");
-    return EFI_DEVICE_ERROR;
-  }
+  FillRecord(Info[2], 3, L3SizeKiB(), L3Associativity());
   return EFI_SUCCESS;
 }
 
