@@ -115,6 +115,14 @@ uint64_t SharingOf(const Processor &Bsp, uint32_t SubLeaf) {
   return Cache::EaxNumSharingCacheMinusOne::Get(Bsp.Cpuid(Cache::Leaf, SubLeaf).Eax) + 1;
 }
 
+}  // namespace
+
+bool IsOpenLevelThreeFault(const std::string &Error) {
+  return Error.rfind("GetCacheInfo ", 0) == 0 && Error.find(" level 3 cache ") != std::string::npos;
+}
+
+namespace {
+
 uint64_t LevelThreeKiB(const Processor &Where) {
   const CpuidValue Value = Where.Cpuid(Cache::Leaf, Cache::SubLeafL3);
   return (Cache::EbxLineSizeMinusOne::Get(Value.Ebx) + 1) * (Cache::EbxWaysMinusOne::Get(Value.Ebx) + 1) *

@@ -167,11 +167,9 @@ std::vector<std::string> BuildersWithoutService(const SweepBoot &Baseline, const
   return Lost;
 }
 
-// A fault the sweep knows and the README lists as open: GetCacheInfo sums the level-3 size with
-// one processor per complex, and a complex whose processor could not be started or counted is left
-// out while the call still answers success. The check names it; the sweep does not count it again.
+// The fault the README lists as open (see IsOpenLevelThreeFault): named by the check, not counted again.
 bool KnownOpenFault(const std::string &Builder, const std::string &Error) {
-  return Builder == "SMBIOS" && Error.rfind("GetCacheInfo ", 0) == 0 && Error.find(" level 3 cache ") != std::string::npos;
+  return Builder == "SMBIOS" && IsOpenLevelThreeFault(Error);
 }
 
 // The consumers' errors that the clean boot did not show, as "builder: error", leaving out those
