@@ -74,6 +74,11 @@ TEST(CopyMemory, ThreeBytesPastBoundaryLength40IsCopiedWhole) {
 class CopyMemoryVectorState : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
 
 TEST_P(CopyMemoryVectorState, VectorRegisterIsAsTheCallerLeftIt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // Sanitizer builds copy in instrumented C++ instead of the block loop, and that code may use any
+  // caller-saved vector register, as the calling convention allows.
+  GTEST_SKIP() << "sanitizer builds do not use the block loop";
+#endif
   const auto [SourceOffset, Length] = GetParam();
   alignas(16) uint8_t Destination[160] = {};
   alignas(16) uint8_t Source[160];

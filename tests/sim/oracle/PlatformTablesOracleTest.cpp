@@ -226,20 +226,20 @@ TEST_F(PlatformTablesOracle, DefaultMachineFigures) {
     ExpectedCacheInfo(Machine, Caches);
   };
   RunBoot(DefaultMachine(), CcxImageDescriptor, Options);
-  EXPECT_EQ(Processor.CurrentSpeed, 3600);
-  EXPECT_EQ(Processor.MaxSpeed, 0xB4 * 25);
-  EXPECT_EQ(Processor.Voltage, 0x86);
-  EXPECT_EQ(Processor.CoreCount, 64);
-  EXPECT_EQ(Processor.CoreEnabled, 64);
-  EXPECT_EQ(Processor.ThreadCount, 128);
-  EXPECT_EQ(Processor.ProcessorUpgrade, 0x4A);  // family 0xF + 0xB, package type 4
+  EXPECT_EQ(+Processor.CurrentSpeed, 3600);
+  EXPECT_EQ(+Processor.MaxSpeed, 0xB4 * 25);
+  EXPECT_EQ(+Processor.Voltage, 0x86);
+  EXPECT_EQ(+Processor.CoreCount, 64);
+  EXPECT_EQ(+Processor.CoreEnabled, 64);
+  EXPECT_EQ(+Processor.ThreadCount, 128);
+  EXPECT_EQ(+Processor.ProcessorUpgrade, 0x4A);  // family 0xF + 0xB, package type 4
   EXPECT_EQ(std::string(Processor.ProcessorVersion), "Qorvex Rell 64-Core Processor");
-  EXPECT_EQ(Caches[0].MaximumCacheSize, 4096);
-  EXPECT_EQ(Caches[1].MaximumCacheSize, 0x8400);  // 65536 KiB in 64 KiB units
-  EXPECT_EQ(Caches[1].MaximumCacheSize2, 0x80000400u);
-  EXPECT_EQ(Caches[2].MaximumCacheSize, 0x9000);
-  EXPECT_EQ(Caches[2].MaximumCacheSize2, 0x80001000u);
-  EXPECT_EQ(Caches[2].Associativity, 0x08);
+  EXPECT_EQ(+Caches[0].MaximumCacheSize, 4096);
+  EXPECT_EQ(+Caches[1].MaximumCacheSize, 0x8400);  // 65536 KiB in 64 KiB units
+  EXPECT_EQ(+Caches[1].MaximumCacheSize2, 0x80000400u);
+  EXPECT_EQ(+Caches[2].MaximumCacheSize, 0x9000);
+  EXPECT_EQ(+Caches[2].MaximumCacheSize2, 0x80001000u);
+  EXPECT_EQ(+Caches[2].Associativity, 0x08);
 }
 
 // A sibling query that fails during the service call sends the service to its fallback, and the
