@@ -1,6 +1,21 @@
 #include "sim/cpu/CpuidTable.h"
 
+#include <algorithm>
+#include <array>
+
 namespace sim {
+
+bool TakesSubLeaf(uint32_t Leaf) {
+  static constexpr std::array<uint32_t, 9> kLeaves = {0x00000007, 0x0000000B, 0x0000000D, 0x0000000F, 0x00000010,
+                                                      0x8000001D, 0x80000020, 0x80000026, 0x80000027};
+  return std::find(kLeaves.begin(), kLeaves.end(), Leaf) != kLeaves.end();
+}
+
+namespace {
+
+uint32_t EffectiveSubLeaf(uint32_t Leaf, uint32_t SubLeaf) { return TakesSubLeaf(Leaf) ? SubLeaf : 0; }
+
+}  // namespace
 
 CpuidTable &CpuidTable::Set(uint32_t Leaf, const CpuidValue &Value) {
   Leaves_[Leaf] = Value;
@@ -8,12 +23,12 @@ CpuidTable &CpuidTable::Set(uint32_t Leaf, const CpuidValue &Value) {
 }
 
 CpuidTable &CpuidTable::Set(uint32_t Leaf, uint32_t SubLeaf, const CpuidValue &Value) {
-  SubLeaves_[{Leaf, SubLeaf}] = Value;
+  SubLeaves_[{Leaf, EffectiveSubLeaf(Leaf, SubLeaf)}] = Value;
   return *this;
 }
 
 std::optional<CpuidValue> CpuidTable::Find(uint32_t Leaf, uint32_t SubLeaf) const {
-  if (auto Found = SubLeaves_.find({Leaf, SubLeaf}); Found != SubLeaves_.end()) {
+  if (auto Found = SubLeaves_.find({Leaf, EffectiveSubLeaf(Leaf, SubLeaf)}); Found != SubLeaves_.end()) {
     return Found->second;
   }
   if (auto Found = Leaves_.find(Leaf); Found != Leaves_.end()) {

@@ -94,6 +94,9 @@ void ReadCpuid(const JsonCursor &Node, CpuidTable &Table) {
         (Dot != std::string::npos && (!ParseUnsigned(Key.substr(Dot + 1), SubLeaf) || SubLeaf > 0xFFFFFFFF))) {
       Entry.Fail("a CPUID key is a leaf number or leaf.subleaf, such as \"0x8000001D.3\"");
     }
+    if (Dot != std::string::npos && !TakesSubLeaf(uint32_t(Leaf))) {
+      Entry.Fail("this leaf answers the same whatever ECX holds: give it without a sub-leaf");
+    }
     Entry.OnlyKeys({"eax", "ebx", "ecx", "edx"});
     CpuidValue Value;
     if (Entry.Has("eax")) Value.Eax = uint32_t(Entry.Field("eax").Unsigned(0, 0xFFFFFFFF));

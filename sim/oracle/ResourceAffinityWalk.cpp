@@ -6,8 +6,6 @@ namespace sim {
 namespace {
 
 constexpr const char *kTopologyService = "fabric_topology";
-constexpr const char *kNumaService = "fabric_numa";
-constexpr const char *kDomainQuery = "GetProximityDomain";
 
 // The fabric topology service's query for the count of each level.
 constexpr std::array<const char *, kTopologyLevelCount> kCountQueries = {
@@ -18,56 +16,18 @@ constexpr unsigned kThreadLevel = static_cast<unsigned>(TopologyLevel::Thread);
 
 }  // namespace
 
-AffinitySiblingAnswers::AffinitySiblingAnswers(Platform &Machine) : Machine_(Machine) {}
-
-bool AffinitySiblingAnswers::NamesFaults(const std::string &Service) const {
-  for (const InjectedFault &Fault : Machine_.Description().Faults) {
-    if (Fault.Service == Service) return true;
-  }
-  return false;
-}
-
-bool AffinitySiblingAnswers::Fails(const std::string &Service, const std::string &Query) {
-  const std::pair<std::string, std::string> Key{Service, Query};
-  auto [Counted, Inserted] = Calls_.try_emplace(Key, 0);
-  if (Inserted) Counted->second = Machine_.Faults().Calls(Service, Query);
-  const uint64_t Number = ++Counted->second;
-  // Whatever status a fault gives, the sibling returns it without writing its answer: the domain
-  // query keeps the domain before, and the walk ends (the machines fail queries with errors; a
-  // count left unwritten under a success status is beyond what can be expected).
-  for (const InjectedFault &Fault : Machine_.Description().Faults) {
-    if (Fault.Service == Service && Fault.Query == Query && Fault.Call == Number) return true;
-  }
-  return false;
-}
+AffinitySiblingAnswers::AffinitySiblingAnswers(Platform &Machine) : Machine_(Machine), Calls_(Machine) {}
 
 std::optional<uint32_t> AffinitySiblingAnswers::Count(TopologyLevel Level, const TopologyPosition &Holder) {
-  // Most machines inject no topology faults: then no call needs counting.
-  if (NamesFaults(kTopologyService) && Fails(kTopologyService, kCountQueries[static_cast<unsigned>(Level)])) {
+  if (Calls_.NamesFaults(kTopologyService) &&
+      Calls_.NextCallFails(kTopologyService, kCountQueries[static_cast<unsigned>(Level)])) {
     return std::nullopt;
   }
   return Machine_.Description().Shape.Count(Level, Holder);
 }
 
 std::optional<uint32_t> AffinitySiblingAnswers::ProximityDomain(const TopologyPosition &Position) {
-  if (NamesFaults(kNumaService)) {
-    if (Fails(kNumaService, kDomainQuery)) return std::nullopt;
-    // A machine can also fail the query of one complex, named by its indices.
-    const std::string ForComplex = std::string(kDomainQuery) + "(" + std::to_string(Position.Socket) + "," +
-                                   std::to_string(Position.Die) + "," + std::to_string(Position.ComplexDie) + "," +
-                                   std::to_string(Position.Complex) + ")";
-    if (Fails(kNumaService, ForComplex)) return std::nullopt;
-  }
-  // A complex the machine does not name lies in its socket's domain; a later entry for the same
-  // complex replaces an earlier one.
-  uint32_t Domain = Position.Socket;
-  for (const ComplexDomain &Named : Machine_.Description().NumaDomains) {
-    if (Named.Socket == Position.Socket && Named.Die == Position.Die && Named.ComplexDie == Position.ComplexDie &&
-        Named.Complex == Position.Complex) {
-      Domain = Named.Domain;
-    }
-  }
-  return Domain;
+  return NextProximityDomain(Calls_, Machine_.Description(), Position);
 }
 
 std::optional<unsigned> AffinityThreadWalk::Step(unsigned Level) {

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "sim/cpu/Topology.h"
+#include "sim/oracle/SiblingFaults.h"
 #include "sim/platform/Platform.h"
 
 namespace sim {
@@ -35,12 +36,8 @@ class AffinitySiblingAnswers {
   std::optional<uint32_t> ProximityDomain(const TopologyPosition &Position);
 
  private:
-  // Counts one call of Service.Query and tells whether the machine makes it fail.
-  bool Fails(const std::string &Service, const std::string &Query);
-  bool NamesFaults(const std::string &Service) const;
-
   Platform &Machine_;
-  std::map<std::pair<std::string, std::string>, uint64_t> Calls_;
+  SiblingQueryCounter Calls_;
 };
 
 // One walk over every thread position, from the start to the end or to the first failed query.

@@ -93,6 +93,8 @@ class ProcessorCpuidTest : public testing::TestWithParam<CpuidCase> {};
 TEST_P(ProcessorCpuidTest, AnswersComeFromTheMostSpecificEntry) {
   ProcessorConfig Config;
   Config.Cpuid.Set(0x80000008, {1, 2, 3, 4}).Set(7, {10, 0, 0, 0}).Set(7, 1, {11, 0, 0, 0});
+  // A leaf that takes no sub-leaf: its sub-leaf 0 is its answer whatever ECX holds.
+  Config.Cpuid.Set(0x80000005, {20, 0, 0, 0}).Set(0x80000005, 0, {21, 0, 0, 0});
   Config.CpuidOverrides[2].Set(0x80000008, {5, 6, 7, 8});
   ProcessorSet Processors(Topology(UniformTopology{.CoresPerComplex = 4}), Config);
 
@@ -104,6 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Lookups, ProcessorCpuidTest,
                                          CpuidCase{"ProcessorOverride", 0x80000008, 0, 2, {5, 6, 7, 8}},
                                          CpuidCase{"SubLeafBeforeLeaf", 7, 1, 0, {11, 0, 0, 0}},
                                          CpuidCase{"LeafForOtherSubLeaves", 7, 0, 0, {10, 0, 0, 0}},
+                                         CpuidCase{"NoSubLeafLeafIgnoresEcx", 0x80000005, 0x80000005, 0, {21, 0, 0, 0}},
                                          CpuidCase{"UnknownLeafIsZero", 0x8000001F, 0, 3, {0, 0, 0, 0}}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 

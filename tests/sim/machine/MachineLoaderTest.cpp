@@ -117,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         // One answer for every sub-leaf would list caches without end.
         BadFile{"cache leaf without sub-leaves", Minimal(R"(, "cpuid": {"0x8000001D": {"eax": "0x121"}})"),
                 "cpuid.0x8000001D: the cache-properties leaf answers by sub-leaf"},
+        BadFile{"sub-leaf of a leaf that takes none", Minimal(R"(, "cpuid": {"0x80000005.1": {"eax": "0x1"}})"),
+                "cpuid.0x80000005.1: this leaf answers the same whatever ECX holds"},
         BadFile{"overlapping DRAM",
                 std::string(kMinimal).replace(std::string(kMinimal).find("[{"), 2,
                                               R"([{"base": "0x200000", "size": "0x1000"}, {)"),
