@@ -4,6 +4,7 @@
 //   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
 //               [--cost-model FILE] [--image FILE]
 //   ccxsim diff [--ignore PATTERN]... A.json B.json
+//   ccxsim machine FILE
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,10 @@ const char *kUsage =
     "                    CcxRellDxeDebug.efi for its debug output) instead of the host build: it runs\n"
     "                    natively, with the instructions a process may not execute trapped and emulated\n";
 
+const char *kMachineUsage =
+    "usage: ccxsim machine FILE\n"
+    "  print the machine description FILE amounts to, the descriptions it extends applied under it\n";
+
 struct Arguments {
   std::string MachineFile;
   uint64_t Boots = 1;
@@ -59,7 +64,7 @@ struct Arguments {
 };
 
 [[noreturn]] void UsageError(const std::string &What) {
-  std::cerr << "ccxsim: " << What << "\n" << kUsage << ccxsim::kDiffUsage;
+  std::cerr << "ccxsim: " << What << "\n" << kUsage << kMachineUsage << ccxsim::kDiffUsage;
   std::exit(2);
 }
 
@@ -67,7 +72,7 @@ Arguments Parse(int argc, char **argv) {
   if (argc < 2) UsageError("no command given");
   const std::string Command = argv[1];
   if (Command == "help" || Command == "--help" || Command == "-h") {
-    std::cout << kUsage << ccxsim::kDiffUsage;
+    std::cout << kUsage << kMachineUsage << ccxsim::kDiffUsage;
     std::exit(0);
   }
   if (Command != "boot") UsageError("unknown command \"" + Command + "\"");
@@ -114,12 +119,25 @@ void WriteRawChannels(const std::filesystem::path &Dir, uint64_t Boot, const sim
   for (const std::string &Message : Record.PortCaptureMessages) Capture << Message;
 }
 
+// ccxsim machine FILE: what a description that extends others amounts to, checked as a boot checks it.
+int RunMachineCommand(int argc, char **argv) {
+  if (argc != 3) UsageError("machine takes one description file");
+  try {
+    std::cout << sim::MergedMachineText(argv[2]);
+  } catch (const std::exception &Error) {
+    std::cerr << "ccxsim: " << Error.what() << "\n";
+    return 2;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc >= 2 && std::string(argv[1]) == "diff") {
     return ccxsim::RunDiffCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
   }
+  if (argc >= 2 && std::string(argv[1]) == "machine") return RunMachineCommand(argc, argv);
   const Arguments Args = Parse(argc, argv);
   // Each boot of a run asks for the same simulated DRAM and threads as the one before.
   sim::KeepHostResourcesBetweenBoots(true);

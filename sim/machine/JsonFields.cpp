@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "sim/machine/FieldSources.h"
+
 namespace sim {
 
 bool ParseUnsigned(const std::string &Text, uint64_t &Value) {
@@ -23,15 +25,22 @@ bool ParseUnsigned(const std::string &Text, uint64_t &Value) {
   return true;
 }
 
+JsonCursor JsonCursor::Child(const nlohmann::json &Value, std::string Path, const std::string &Key) const {
+  JsonCursor Result(Value, Source_, std::move(Path));
+  Result.Sources_ = Sources_;
+  if (Sources_ != nullptr) Result.Pointer_ = FieldSources::Child(Pointer_, Key);
+  return Result;
+}
+
 JsonCursor JsonCursor::Field(const std::string &Key) const {
   ExpectObject();
   if (!Value_.contains(Key)) Fail("missing field \"" + Key + "\"");
-  return JsonCursor(Value_.at(Key), Source_, Path_.empty() ? Key : Path_ + "." + Key);
+  return Child(Value_.at(Key), Path_.empty() ? Key : Path_ + "." + Key, Key);
 }
 
 JsonCursor JsonCursor::Element(size_t Index) const {
   ExpectArray();
-  return JsonCursor(Value_.at(Index), Source_, Path_ + "[" + std::to_string(Index) + "]");
+  return Child(Value_.at(Index), Path_ + "[" + std::to_string(Index) + "]", std::to_string(Index));
 }
 
 void JsonCursor::OnlyKeys(std::initializer_list<const char *> Known) const {
@@ -44,7 +53,7 @@ void JsonCursor::OnlyKeys(std::initializer_list<const char *> Known) const {
       Message << "unknown field \"" << Key << "\" (known here:";
       for (const char *Candidate : Known) Message << ' ' << Candidate;
       Message << ')';
-      JsonCursor(Value_.at(Key), Source_, Path_.empty() ? Key : Path_ + "." + Key).Fail(Message.str());
+      Child(Value_.at(Key), Path_.empty() ? Key : Path_ + "." + Key, Key).Fail(Message.str());
     }
   }
 }
@@ -85,7 +94,8 @@ std::string JsonCursor::String() const {
 }
 
 void JsonCursor::Fail(const std::string &What) const {
-  throw MachineError(Source_ + ": " + (Path_.empty() ? std::string("(top level)") : Path_) + ": " + What);
+  const std::string Source = Sources_ != nullptr ? Sources_->Describe(Pointer_) : Source_;
+  throw MachineError(Source + ": " + (Path_.empty() ? std::string("(top level)") : Path_) + ": " + What);
 }
 
 }  // namespace sim

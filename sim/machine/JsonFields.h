@@ -19,10 +19,14 @@ class MachineError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class FieldSources;
+
 class JsonCursor {
  public:
   JsonCursor(const nlohmann::json &Value, std::string Source, std::string Path)
       : Value_(Value), Source_(std::move(Source)), Path_(std::move(Path)) {}
+  // The top of a description merged from several files: errors name the file that set the field.
+  JsonCursor(const nlohmann::json &Value, const FieldSources &Sources) : Value_(Value), Sources_(&Sources) {}
 
   const nlohmann::json &Value() const { return Value_; }
   const std::string &Path() const { return Path_; }
@@ -45,9 +49,15 @@ class JsonCursor {
   [[noreturn]] void Fail(const std::string &What) const;
 
  private:
+  // The cursor of a member or element: Path as errors show it, Key as the JSON pointer has it.
+  JsonCursor Child(const nlohmann::json &Value, std::string Path, const std::string &Key) const;
+
   const nlohmann::json &Value_;
   std::string Source_;
   std::string Path_;
+  // With a merged description: who set what, and this value's JSON pointer to look it up by.
+  const FieldSources *Sources_ = nullptr;
+  std::string Pointer_;
 };
 
 // Parses a number written in JSON text as decimal or "0x" hex; false when it is not one.

@@ -5,6 +5,7 @@
 #define SIM_MACHINE_MACHINE_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -182,9 +183,15 @@ std::string PcdItemName(uint64_t Token);
 const std::vector<std::string> &KnownSiblings();
 const std::vector<std::string> &BootPhases();
 
-// Reads a description. Throws MachineError naming the source, the field path and what was expected.
+// Reads a description, with the descriptions it "extends" applied under it. Throws MachineError
+// naming the file that set the field, the field path and what was expected. A description read
+// from memory may extend files only when given the directory they are relative to.
 Machine LoadMachineFile(const std::string &Path);
-Machine ParseMachine(const std::string &JsonText, const std::string &Source);
+Machine ParseMachine(const std::string &JsonText, const std::string &Source,
+                     const std::optional<std::filesystem::path> &BaseDirectory = std::nullopt);
+// What the file at Path amounts to once its bases are applied, checked as LoadMachineFile checks
+// it: pretty JSON without "extends".
+std::string MergedMachineText(const std::string &Path);
 // The built-in default machine (the text of machines/default.json, compiled in).
 Machine DefaultMachine();
 const std::string &DefaultMachineText();

@@ -1,13 +1,11 @@
 // Reads a machine description (JSON) into a Machine, strictly: every field is checked for its
 // type and range, unknown keys are refused, and every error names the file and the field path.
-#include <fstream>
-#include <sstream>
-
 #include "arch/CoreComplexRegisters.h"
 #include "arch/Cpuid.h"
 #include "interfaces/PlatformConfig.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
+#include "sim/machine/MachineMerge.h"
 
 namespace sim {
 namespace {
@@ -516,15 +514,12 @@ bool Machine::SiblingExists(const std::string &SiblingName) const {
   return It == Siblings.end() || It->second.When != SiblingArrival::Absent;
 }
 
-Machine ParseMachine(const std::string &JsonText, const std::string &Source) {
-  nlohmann::json Document;
-  try {
-    Document = nlohmann::json::parse(JsonText);
-  } catch (const nlohmann::json::exception &Error) {
-    // Syntax errors and numbers too large for any JSON number (1e4000) alike.
-    throw MachineError(Source + ": not valid JSON: " + Error.what());
-  }
-  const JsonCursor Root(Document, Source, "");
+namespace {
+
+// Checks a description, its bases applied, and reads it into a Machine.
+Machine ReadMachine(const MergedDescription<nlohmann::json> &Merged, const std::string &Source) {
+  const nlohmann::json &Document = Merged.Document;
+  const JsonCursor Root(Document, Merged.Sources);
   Root.OnlyKeys({"name", "description", "topology", "cpuid", "msrs", "socket_msrs", "processors", "memory", "smram",
                  "pcd", "siblings", "faults", "simulation_backdoor", "options", "heap_hobs", "coprocessor",
                  "down_cored", "boots", "numa_domains", "cppc", "soc", "smu", "mmio_pool", "token_store", "s3"});
@@ -564,14 +559,22 @@ Machine ParseMachine(const std::string &JsonText, const std::string &Source) {
   return Result;
 }
 
-Machine LoadMachineFile(const std::string &Path) {
-  std::ifstream File(Path);
-  if (!File) throw MachineError(Path + ": cannot open the machine description");
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  return ParseMachine(Text.str(), Path);
+}  // namespace
+
+Machine ParseMachine(const std::string &JsonText, const std::string &Source,
+                     const std::optional<std::filesystem::path> &BaseDirectory) {
+  return ReadMachine(MergeDescription<nlohmann::json>(JsonText, Source, BaseDirectory), Source);
 }
 
-Machine DefaultMachine() { return ParseMachine(DefaultMachineText(), "built-in default machine"); }
+Machine LoadMachineFile(const std::string &Path) {
+  return ReadMachine(MergeDescriptionFile<nlohmann::json>(Path), Path);
+}
+
+std::string MergedMachineText(const std::string &Path) {
+  LoadMachineFile(Path);
+  return MergeDescriptionFile<nlohmann::ordered_json>(Path).Document.dump(2) + "\n";
+}
+
+Machine DefaultMachine() { return ParseMachine(DefaultMachineText(), kDefaultMachineSource); }
 
 }  // namespace sim
