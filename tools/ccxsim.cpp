@@ -2,7 +2,7 @@
 // compares two such reports field by field.
 //
 //   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
-//               [--cost-model FILE] [--image FILE]
+//               [--cost-model FILE] [--image FILE] [--trace FILE] [--trace-svg FILE]
 //   ccxsim diff [--ignore PATTERN]... A.json B.json
 //   ccxsim machine FILE
 #include <cstdlib>
@@ -19,6 +19,7 @@
 #include "sim/image/DeliveredImage.h"
 #include "sim/machine/Machine.h"
 #include "sim/platform/BootRunner.h"
+#include "sim/platform/BootTimeline.h"
 #include "tools/AccessReport.h"
 #include "tools/AcpiReport.h"
 #include "tools/AffinityTablesReport.h"
@@ -27,12 +28,14 @@
 #include "tools/Report.h"
 #include "tools/S3TokensReport.h"
 #include "tools/ServiceCalls.h"
+#include "tools/TraceEventJson.h"
+#include "tools/TraceSvg.h"
 
 namespace {
 
 const char *kUsage =
     "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
-    "                   [--cost-model FILE] [--image FILE]\n"
+    "                   [--cost-model FILE] [--image FILE] [--trace FILE] [--trace-svg FILE]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
@@ -46,7 +49,11 @@ const char *kUsage =
     "                    copy of data/latencies.json)\n"
     "  --image FILE      boot the delivered PE32+ driver image (build/firmware/CcxRellDxe.efi, or\n"
     "                    CcxRellDxeDebug.efi for its debug output) instead of the host build: it runs\n"
-    "                    natively, with the instructions a process may not execute trapped and emulated\n";
+    "                    natively, with the instructions a process may not execute trapped and emulated\n"
+    "  --trace FILE      write every boot's timeline to FILE in the Trace Event Format (open it in\n"
+    "                    ui.perfetto.dev or chrome://tracing): phases, notify functions, service calls and\n"
+    "                    AP procedures, in the estimated time of the cost model, with their access counts\n"
+    "  --trace-svg FILE  draw the same timeline as an SVG picture\n";
 
 const char *kMachineUsage =
     "usage: ccxsim machine FILE\n"
@@ -61,6 +68,8 @@ struct Arguments {
   bool PeerDriver = false;
   std::string CostModelFile;
   std::string ImageFile;
+  std::string TraceFile;
+  std::string TraceSvgFile;
 };
 
 [[noreturn]] void UsageError(const std::string &What) {
@@ -102,6 +111,10 @@ Arguments Parse(int argc, char **argv) {
       Result.CostModelFile = Value();
     } else if (Option == "--image") {
       Result.ImageFile = Value();
+    } else if (Option == "--trace") {
+      Result.TraceFile = Value();
+    } else if (Option == "--trace-svg") {
+      Result.TraceSvgFile = Value();
     } else {
       UsageError("unknown option \"" + Option + "\"");
     }
@@ -173,6 +186,8 @@ int main(int argc, char **argv) {
   Report["image"] = ImageName;
   bool AllEnded = true;
   bool AllAgree = true;
+  const bool Tracing = !Args.TraceFile.empty() || !Args.TraceSvgFile.empty();
+  std::vector<ccxsim::BootTrace> Traces;
   for (uint64_t Boot = 1; Boot <= Args.Boots; Boot++) {
     sim::BootOptions Options;
     Options.VariableFile = VarStore;
@@ -190,9 +205,18 @@ int main(int argc, char **argv) {
       Tables = ccxsim::BuildPlatformTables(Platform);
       Affinity = ccxsim::BuildAffinityTables(Platform);
     };
+    // Recorded only when asked for: a boot without it runs as fast as ever.
+    sim::BootTimeline Timeline;
+    if (Tracing) Options.Timeline = &Timeline;
     try {
       // A machine may differ from boot to boot of the run (down-cored first, then back to auto).
-      const sim::BootRecord Record = sim::RunBoot(sim::MachineForBoot(Machine, Boot), Image, Options);
+      const sim::Machine ThisBoot = sim::MachineForBoot(Machine, Boot);
+      const sim::BootRecord Record = sim::RunBoot(ThisBoot, Image, Options);
+      if (Tracing) {
+        Traces.push_back(ccxsim::BuildBootTrace(Timeline.Record(), Record, ThisBoot.Shape.Walk(),
+                                                ccxsim::ActiveCostModel(),
+                                                "boot " + std::to_string(Boot) + " of " + std::to_string(Args.Boots)));
+      }
       ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
       Report["boots"].push_back(ccxsim::BootJson(Record));
       AllAgree = AllAgree && !ccxsim::TokensDisagree(Record);
@@ -234,6 +258,18 @@ int main(int argc, char **argv) {
       return 2;
     }
     std::cout << "\nreport written to " << Path.string() << "\n";
+  }
+  const std::pair<const std::string &, std::string> Pictures[] = {
+      {Args.TraceFile, Args.TraceFile.empty() ? "" : ccxsim::TraceEventJson(Traces, Machine.Name).dump() + "\n"},
+      {Args.TraceSvgFile, Args.TraceSvgFile.empty() ? "" : ccxsim::TraceSvg(Traces, Machine.Name)}};
+  for (const auto &[Path, Text] : Pictures) {
+    if (Path.empty()) continue;
+    std::ofstream File(Path, std::ios::binary);
+    if (!File || !(File << Text)) {
+      std::cerr << "ccxsim: cannot write the timeline to " << Path << "\n";
+      return 2;
+    }
+    std::cout << "\ntimeline written to " << Path << "\n";
   }
   std::cout << "\n" << (AllEnded ? "every boot ran to its end" : "a boot did not run to its end") << "\n";
   if (!AllAgree) std::cout << "the driver's answers differ from the machine (see the ERROR lines)\n";

@@ -83,6 +83,40 @@ constexpr EFI_MP_SERVICES_PROTOCOL kProtocolTemplate = {
     .WhoAmI = ThunkWhoAmI,
 };
 
+// Tells the observer, when there is one, that a start begins, and that it ended however it ends.
+class ObservedStart {
+ public:
+  ObservedStart(MpObserver *Observer, const char *Operation, EFI_AP_PROCEDURE Procedure) : Observer_(Observer) {
+    if (Observer_ != nullptr) Observer_->StartBegins(Operation, Procedure);
+  }
+  ~ObservedStart() {
+    if (Observer_ != nullptr) Observer_->StartEnds();
+  }
+  ObservedStart(const ObservedStart &) = delete;
+  ObservedStart &operator=(const ObservedStart &) = delete;
+
+ private:
+  MpObserver *Observer_;
+};
+
+// The same around one procedure on its AP's thread.
+class ObservedProcedure {
+ public:
+  ObservedProcedure(MpObserver *Observer, size_t Processor, EFI_AP_PROCEDURE Procedure)
+      : Observer_(Observer), Processor_(Processor) {
+    if (Observer_ != nullptr) Observer_->ProcedureBegins(Processor_, Procedure);
+  }
+  ~ObservedProcedure() {
+    if (Observer_ != nullptr) Observer_->ProcedureEnds(Processor_);
+  }
+  ObservedProcedure(const ObservedProcedure &) = delete;
+  ObservedProcedure &operator=(const ObservedProcedure &) = delete;
+
+ private:
+  MpObserver *Observer_;
+  size_t Processor_;
+};
+
 // The answers of GetProcessorInfo, fixed when the machine is built. The package-level core number
 // counts the cores of the socket in walk order, so it is dense even where complexes are uneven.
 std::vector<EFI_PROCESSOR_INFORMATION> DescribeProcessors(const ProcessorSet &Processors) {
@@ -203,6 +237,7 @@ EFI_STATUS MpServices::StartupAllAPs(EFI_AP_PROCEDURE Procedure, BOOLEAN SingleT
   if (!CallerIsBsp()) {
     return Finish(Calls, EFI_DEVICE_ERROR);
   }
+  const ObservedStart Observed(Observer_, "StartupAllAPs", Procedure);
   // No AP can fail here, since a procedure always runs to its end; the list is never filled.
   if (FailedCpuList != nullptr) {
     *FailedCpuList = nullptr;
@@ -239,6 +274,7 @@ EFI_STATUS MpServices::StartupThisAP(EFI_AP_PROCEDURE Procedure, UINTN Processor
   if (!CallerIsBsp()) {
     return Finish(Calls, EFI_DEVICE_ERROR);
   }
+  const ObservedStart Observed(Observer_, "StartupThisAP", Procedure);
   if (Procedure == nullptr) {
     return Finish(Calls, EFI_INVALID_PARAMETER);
   }
@@ -299,6 +335,7 @@ WorkerPool::Job MpServices::JobFor(size_t Target, EFI_AP_PROCEDURE Procedure, VO
     Processor &Ap = Processors_.At(Target);
     try {
       ProcessorBinding RunningAs(Ap);
+      const ObservedProcedure Observed(Observer_, Target, Procedure);
       Procedure(ProcedureArgument);
     } catch (const std::exception &Failure) {
       throw std::runtime_error("procedure on processor " + std::to_string(Target) + " failed: " + Failure.what());

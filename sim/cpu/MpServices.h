@@ -40,6 +40,20 @@ struct MpServicesCounters {
   uint64_t ProceduresRun = 0;
 };
 
+// Told of every start the BSP makes and every procedure an AP runs, for a boot's timeline.
+class MpObserver {
+ public:
+  // On the BSP's thread, around a whole StartupAllAPs or StartupThisAP call.
+  virtual void StartBegins(const char *Operation, EFI_AP_PROCEDURE Procedure) = 0;
+  virtual void StartEnds() = 0;
+  // On the thread of the AP that runs the procedure, around it, however it ends.
+  virtual void ProcedureBegins(size_t Processor, EFI_AP_PROCEDURE Procedure) = 0;
+  virtual void ProcedureEnds(size_t Processor) = 0;
+
+ protected:
+  ~MpObserver() = default;
+};
+
 class MpServices {
  public:
   static constexpr size_t kDefaultWorkerThreads = 4;
@@ -63,6 +77,8 @@ class MpServices {
   // start fail with that status and run nothing.
   using StartFaultHook = std::function<std::optional<EFI_STATUS>()>;
   void SetStartFault(StartFaultHook Hook) { StartFault_ = std::move(Hook); }
+  // None by default; the observer must outlive the starts it watches.
+  void SetObserver(MpObserver *Observer) { Observer_ = Observer; }
 
   // The protocol's operations, with the results PI gives them. Only the BSP may call all but
   // WhoAmI; a call from any other thread returns EFI_DEVICE_ERROR.
@@ -114,6 +130,7 @@ class MpServices {
   std::vector<std::string> Faults_;
   std::unique_ptr<WorkerPool> Workers_;
   StartFaultHook StartFault_;
+  MpObserver *Observer_ = nullptr;
 };
 
 }  // namespace sim

@@ -81,6 +81,7 @@ void AccessCounters::Enter(const std::string &Name) {
   const AccessCounts Now = Totals();
   std::lock_guard<std::mutex> Guard(PhaseLock_);
   CloseOpenPhase(Now);
+  if (EnterListener_) EnterListener_(Name, Now);
   for (size_t Index = 0; Index < Phases_.size(); Index++) {
     if (Phases_[Index].Name == Name) {
       Open_ = Index;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -66,6 +67,14 @@ class AccessCounters {
   // Called from any processor's thread, concurrently.
   void Add(CountedAccess Kind, bool OnAp, uint64_t Amount = 1) {
     Totals_[Slot(Kind, OnAp)].fetch_add(Amount, std::memory_order_relaxed);
+    if (AccessCounts *Tally = ThreadTally_) (OnAp ? Tally->Ap : Tally->Bsp)[static_cast<size_t>(Kind)] += Amount;
+  }
+  // While a thread has a tally open, what it counts is added to that tally as well: how a boot's
+  // timeline tells one AP procedure's accesses from those of the procedures beside it. Null closes it.
+  static void OpenThreadTally(AccessCounts *Tally) { ThreadTally_ = Tally; }
+  // Told of every phase opened, with the totals at that moment (a boot's timeline); none by default.
+  void OnEnter(std::function<void(const std::string &Name, const AccessCounts &Now)> Listener) {
+    EnterListener_ = std::move(Listener);
   }
   // AP dispatches are counted by MP services itself; the counters read them from there.
   void TakeDispatchesFrom(const MpServices &Mp) { Mp_ = &Mp; }
@@ -92,6 +101,8 @@ class AccessCounters {
   std::vector<AccessPhase> Phases_;
   size_t Open_ = 0;  // index into Phases_, valid while Phases_ is not empty
   AccessCounts OpenedAt_;
+  std::function<void(const std::string &, const AccessCounts &)> EnterListener_;
+  static inline thread_local AccessCounts *ThreadTally_ = nullptr;
 };
 
 // Counts what happens while it lives under its own name, then returns to the phase it

@@ -12,6 +12,7 @@
 #include "sim/cpu/CurrentProcessor.h"
 #include "sim/cpu/WorkerPool.h"
 #include "sim/devices/PostCodeDecoder.h"
+#include "sim/platform/BootTimeline.h"
 #include "sim/platform/GuidNames.h"
 #include "sim/uefi/HostMapping.h"
 #include "sim/platform/DriverLoader.h"
@@ -152,6 +153,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   };
   BootControl Control;
   Platform Machine(Description, Settings, Control);
+  if (Options.Timeline != nullptr) Options.Timeline->Attach(Machine);
   EFI_LOADED_IMAGE_PROTOCOL LoadedImage{};
   EFI_LOADED_IMAGE_PROTOCOL PeerLoadedImage{};
 
@@ -223,6 +225,10 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   });
   if (Options.Loader != nullptr) Options.Loader->Unload(Machine, Record);
   Collect(Machine, Record, Options.Loader);
+  if (Options.Timeline != nullptr) {
+    Options.Timeline->Finish(Machine.Hardware().Accounting().Totals(),
+                             [&Options](const void *Function) { return FunctionName(Function, Options.Loader); });
+  }
   return Record;
 }
 

@@ -25,6 +25,7 @@
 
 namespace sim {
 
+class BootTimeline;
 class DriverLoader;
 
 struct BootOptions {
@@ -44,6 +45,8 @@ struct BootOptions {
   // Loads the driver from a file for each boot (the delivered PE32+ image) in place of the host
   // image descriptor's copy; the descriptor then only names the debug-output flavour's peer.
   DriverLoader *Loader = nullptr;
+  // Records the boot's timeline when given (ccxsim --trace); it must outlive the boot.
+  BootTimeline *Timeline = nullptr;
 };
 
 // The coprocessor's side of the SMM mutex as the boot left it.

@@ -11,6 +11,16 @@ namespace sim {
 // Generated at configure time from data/latencies.json.
 const std::string &DefaultCostModelText();
 
+namespace {
+
+// Work on the BSP adds up; the APs' work shrinks by how many procedures ran side by side.
+double KindTime(const CostModel &Model, const AccessCounts &Counts, size_t Index, double Overlap) {
+  const double Latency = Model.Nanoseconds[Index];
+  return double(Counts.Bsp[Index]) * Latency + double(Counts.Ap[Index]) * Latency / Overlap;
+}
+
+}  // namespace
+
 CostModel ParseCostModel(const std::string &Text, const std::string &Source) {
   nlohmann::json Document;
   try {
@@ -57,16 +67,25 @@ const CostModel &DefaultCostModel() {
   return kModel;
 }
 
+double ApOverlap(const AccessCounts &Counts) {
+  const uint64_t Starts = Counts.Total(CountedAccess::ApStart);
+  const uint64_t Procedures = Counts.Total(CountedAccess::ApProcedure);
+  return Starts != 0 && Procedures > Starts ? double(Procedures) / double(Starts) : 1.0;
+}
+
+double EstimateShare(const CostModel &Model, const AccessCounts &Counts, double Overlap) {
+  double Total = 0;
+  for (size_t Index = 0; Index < kCountedAccessKinds; Index++) Total += KindTime(Model, Counts, Index, Overlap);
+  return Total;
+}
+
 PhaseEstimate EstimatePhase(const CostModel &Model, const AccessPhase &Phase) {
   PhaseEstimate Estimate;
   Estimate.Name = Phase.Name;
-  const uint64_t Starts = Phase.Counts.Total(CountedAccess::ApStart);
-  const uint64_t Procedures = Phase.Counts.Total(CountedAccess::ApProcedure);
   // Procedures that ran side by side per start; the APs' work shrinks by this much.
-  const double Overlap = Starts != 0 && Procedures > Starts ? double(Procedures) / double(Starts) : 1.0;
+  const double Overlap = ApOverlap(Phase.Counts);
   for (size_t Index = 0; Index < kCountedAccessKinds; Index++) {
-    const double Latency = Model.Nanoseconds[Index];
-    const double Time = double(Phase.Counts.Bsp[Index]) * Latency + double(Phase.Counts.Ap[Index]) * Latency / Overlap;
+    const double Time = KindTime(Model, Phase.Counts, Index, Overlap);
     Estimate.ByKind[Index] = Time;
     Estimate.Total += Time;
   }

@@ -38,6 +38,12 @@ struct PhaseEstimate {
 // divided by the average number of procedures one start ran (the starts' own latency stays on
 // the BSP): a phase with one start over 127 APs costs one AP's share of the AP-side work.
 PhaseEstimate EstimatePhase(const CostModel &Model, const AccessPhase &Phase);
+// The procedures of a phase that ran side by side per start: what its AP-side work is divided by.
+double ApOverlap(const AccessCounts &Counts);
+// The time of a part of a phase (a notify function, one call), with the APs overlapping as they did
+// over the whole phase: EstimatePhase is this with the phase's own overlap, so the parts of a phase
+// add up to its estimate.
+double EstimateShare(const CostModel &Model, const AccessCounts &Counts, double Overlap);
 
 }  // namespace sim
 

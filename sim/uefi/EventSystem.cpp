@@ -224,7 +224,9 @@ void EventSystem::DispatchDownTo(EFI_TPL floor) {
       void *context = const_cast<void *>(record.context);
       // The record may be gone once the function returns (CloseEvent from inside), so nothing
       // of it is touched afterwards.
+      if (notifyListener_) notifyListener_(notify, true);
       notify(event, context);
+      if (notifyListener_) notifyListener_(notify, false);
       if (current_ != level) {
         diagnostics_("notify function " + Hex(reinterpret_cast<uint64_t>(notify)) + " returned at TPL " +
                      std::to_string(current_) + " instead of its own TPL " + std::to_string(level));

@@ -59,6 +59,10 @@ class EventSystem {
   std::vector<EventInfo> OpenEvents() const;
   // Called for every event that closes, so that protocol notify registrations can follow it.
   void SetCloseListener(std::function<void(EFI_EVENT)> listener) { closeListener_ = std::move(listener); }
+  // Told just before a notify function runs (begins true) and after it returns, for a boot's timeline.
+  void SetNotifyListener(std::function<void(EFI_EVENT_NOTIFY, bool begins)> listener) {
+    notifyListener_ = std::move(listener);
+  }
 
   // Holds the TPL at TPL_NOTIFY or above while the protocol database changes, as the database
   // lock of firmware does: notifications that a change signals run after the whole change, with
@@ -101,6 +105,7 @@ class EventSystem {
   EFI_TPL current_ = TPL_APPLICATION;
   uint64_t nextSerial_ = 1;
   std::function<void(EFI_EVENT)> closeListener_;
+  std::function<void(EFI_EVENT_NOTIFY, bool)> notifyListener_;
 };
 
 }  // namespace sim
