@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "fuzz/Outcome.h"
 #include "sim/cpu/CurrentProcessor.h"
 #include "uefi/LoadedImage.h"
 #include "uefi/StandardGuids.h"
@@ -23,13 +24,21 @@ void Reshape(sim::Machine &Machine, const sim::Topology &Shape, const std::funct
   Machine.Shape = Shape;
 }
 
-sim::Machine SmallMachine() {
-  sim::Machine Small = sim::DefaultMachine();
-  Small.Name = "fuzz";
-  const uint64_t Ppin = Small.Processors.MsrResetOverrides[0].begin()->second;
-  Reshape(Small, sim::Topology(sim::UniformTopology{1, 1, 1, 1, 2, 1}), [Ppin](uint32_t) { return Ppin; });
-  // The coprocessor's own thread only adds scheduling noise to a run.
-  Small.Coprocessor.Contends = false;
+const sim::Machine &DefaultMachine() {
+  static const sim::Machine Default = sim::DefaultMachine();
+  return Default;
+}
+
+const sim::Machine &SmallMachine() {
+  static const sim::Machine Small = [] {
+    sim::Machine Made = DefaultMachine();
+    Made.Name = "fuzz";
+    const uint64_t Ppin = Made.Processors.MsrResetOverrides[0].begin()->second;
+    Reshape(Made, sim::Topology(sim::UniformTopology{1, 1, 1, 1, 2, 1}), [Ppin](uint32_t) { return Ppin; });
+    // The coprocessor's own thread only adds scheduling noise to a run.
+    Made.Coprocessor.Contends = false;
+    return Made;
+  }();
   return Small;
 }
 
@@ -49,6 +58,7 @@ sim::BootEnd RunOnPlatform(const sim::Machine &Description, const FuzzRun &Run) 
     Run.Drive(Machine, ImageHandle);
   });
   if (End.How == sim::BootEnd::SimulatorError) Fail(End.Detail.c_str());
+  ObservePlatform(Machine, End);
   return End;
 }
 
@@ -58,3 +68,13 @@ void Fail(const char *What) {
 }
 
 }  // namespace fuzz
+
+// A fuzz target boots machine after machine in one process: like the benchmarks it keeps the
+// worker threads, BSP threads and host pages of one execution for the next. Every execution still
+// loads a fresh driver image and builds its platform anew from the machine description, and kept
+// pages are cleared before reuse, so nothing simulated carries over (tests/fuzz replays the
+// corpora in different orders to show it).
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  sim::KeepHostResourcesBetweenBoots(true);
+  return 0;
+}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz/FuzzPlatform.h"
+#include "fuzz/Outcome.h"
 #include "interfaces/QorvexGuids.h"
 #include "sim/platform/HeapSnapshot.h"
 #include "sim/uefi/HobListBuilder.h"
@@ -52,7 +53,7 @@ sim::HobListBuilder ListFrom(FuzzedDataProvider &Input, const std::vector<sim::D
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   FuzzedDataProvider Input(Data, Size);
-  const sim::Machine Machine = fuzz::SmallMachine();
+  const sim::Machine &Machine = fuzz::SmallMachine();
   const sim::HobListBuilder Hobs = ListFrom(Input, Machine.Dram);
   const size_t ListSize = Hobs.Size();
   std::unique_ptr<uint64_t[]> List(new uint64_t[(ListSize + 7) / 8]);
@@ -65,12 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Platform.Core().Tables().InstallConfigurationTable(&gEfiHobListGuid, List.get());
   };
   Run.Drive = [&](sim::Platform &Platform, EFI_HANDLE ImageHandle) {
-    CcxImageDescriptor.EntryPoint(ImageHandle, Platform.Core().SystemTable());
+    fuzz::Observe(CcxImageDescriptor.EntryPoint(ImageHandle, Platform.Core().SystemTable()));
     const sim::HeapSnapshot Heap = sim::TakeHeapSnapshot(Platform.Core());
     if (!Heap.Published) fuzz::Fail("the shared heap was not published");
     if (!Heap.Problem.empty()) fuzz::Fail(Heap.Problem.c_str());
     for (const sim::HeapBufferView &Buffer : Heap.Buffers) {
       if (Buffer.Signature != 0x50414548 || Buffer.Valid != 1) fuzz::Fail("a heap buffer with a broken header");
+      for (uint64_t Seen : {uint64_t{Buffer.Handle}, uint64_t{Buffer.Size}, Buffer.Address}) fuzz::Observe(Seen);
+      fuzz::ObserveBytes(Buffer.FirstBytes.data(), Buffer.FirstBytes.size());
     }
   };
   fuzz::RunOnPlatform(Machine, Run);

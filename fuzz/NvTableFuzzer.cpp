@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/FuzzPlatform.h"
+#include "fuzz/Outcome.h"
 #include "interfaces/QorvexGuids.h"
 #include "interfaces/ZrbOptionHook.h"
 #include "options/OptionHooks.h"
@@ -120,8 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   for (uint16_t &Option : Options) Option = Input.ConsumeIntegral<uint16_t>();
   Table.Bytes = Input.ConsumeRemainingBytes<uint8_t>();
 
-  sim::Machine Machine = fuzz::SmallMachine();
-  Machine.Siblings["option_hook"].When = sim::SiblingArrival::Absent;
+  // The small machine without its own option service: this target installs the service it fuzzes.
+  static const sim::Machine Machine = [] {
+    sim::Machine WithoutOptions = fuzz::SmallMachine();
+    WithoutOptions.Siblings["option_hook"].When = sim::SiblingArrival::Absent;
+    return WithoutOptions;
+  }();
   FakeOptionService Service = {{ServeOptions}, &Table};
   fuzz::FuzzRun Run;
   Run.Prepare = [&](sim::Platform &Platform) {
@@ -136,6 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
       UINT64 First = 0, Second = 0;
       const UINT32 Found = CcxImage::GetKtxNvValue(Option, &First);
       const UINT32 Again = CcxImage::GetKtxNvValue(Option, &Second);
+      for (uint64_t Seen : {uint64_t{Found}, First, uint64_t{Again}, Second}) fuzz::Observe(Seen);
       if (Found != 0 && Found != 1 && Found != 2 && Found != 4 && Found != 7) fuzz::Fail("unknown result code");
       // Once a table is in the heap, every lookup answers from it.
       if (Table.Copied && (Found == 0 || Found == 1)) {
@@ -151,5 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     }
   };
   fuzz::RunOnPlatform(Machine, Run);
+  fuzz::Observe(Table.BytesWritten);
+  fuzz::Observe(Table.Copied);
   return 0;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz/FuzzPlatform.h"
+#include "fuzz/Outcome.h"
 #include "interfaces/ActDb.h"
 #include "interfaces/HeapProtocol.h"
 #include "interfaces/QorvexGuids.h"
@@ -96,6 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
           }
           break;
       }
+      fuzz::Observe(Result);
+      fuzz::Observe(Index);
       if (Result != CcxImage::VELTA_SUCCESS && Result != CcxImage::VELTA_NOT_FOUND &&
           Result != CcxImage::VELTA_NO_SPACE && Result != CcxImage::VELTA_NO_STORE) {
         fuzz::Fail("a token operation answered an unknown result");
@@ -103,5 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     }
   };
   fuzz::RunOnPlatform(fuzz::SmallMachine(), Run);
+  fuzz::ObserveBytes(Stored, Store.size());
   return 0;
 }

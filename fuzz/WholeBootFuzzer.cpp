@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fuzz/FuzzPlatform.h"
+#include "fuzz/Outcome.h"
 #include "fuzz/WholeBootInput.h"
 #include "sim/consumers/AcpiProcessorObjects.h"
 #include "sim/consumers/AffinityTableBuilder.h"
@@ -97,6 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     // A machine the platform can't build (two threads with one APIC ID, say) never boots.
     return 0;
   }
+  fuzz::ObserveBoot(Boot);
+  for (const std::string &Error : Errors) fuzz::ObserveText(Error);
+  for (const std::vector<uint8_t> &Table : AcpiTables) fuzz::ObserveBytes(Table.data(), Table.size());
+  fuzz::ObserveBytes(Smbios.data(), Smbios.size());
   // CCX_FUZZ_VERBOSE=1 tells what an input booted, for reading a crash or a corpus.
   if (std::getenv("CCX_FUZZ_VERBOSE") != nullptr) {
     size_t TableBytes = Smbios.size();
