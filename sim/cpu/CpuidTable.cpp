@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 
+#include "arch/Cpuid.h"
+
 namespace sim {
 
 bool TakesSubLeaf(uint32_t Leaf) {
   static constexpr std::array<uint32_t, 9> kLeaves = {0x00000007, 0x0000000B, 0x0000000D, 0x0000000F, 0x00000010,
-                                                      0x8000001D, 0x80000020, 0x80000026, 0x80000027};
+                                                      CpuidLeaf::CacheProperties::Leaf, 0x80000020, 0x80000026, 0x80000027};
   return std::find(kLeaves.begin(), kLeaves.end(), Leaf) != kLeaves.end();
 }
 
