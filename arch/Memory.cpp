@@ -54,6 +54,14 @@ VOID CopyBlocks(UINT8 *&Dst, const UINT8 *&Src, UINTN Blocks) {
       : "memory", "cc");
 }
 
+// Fills Length bytes (at least one) with one string store, which the processor runs as a block
+// fill: zeroing the reverse-map table a word at a time was the largest part of the driver's own
+// work in an instrumented boot. The direction flag is clear at every call boundary of both calling conventions.
+VOID FillBlock(UINT8 *Dst, UINTN Length, UINT8 Value) {
+  ShowBlockRangesToSanitizers(Dst, Dst, Length);
+  __asm__ volatile("rep stosb" : "+D"(Dst), "+c"(Length) : "a"(Value) : "memory");
+}
+
 }  // namespace
 
 VOID *CopyMemory(VOID *Destination, const VOID *Source, UINTN Length) {
@@ -93,16 +101,9 @@ VOID *CopyMemory(VOID *Destination, const VOID *Source, UINTN Length) {
 }
 
 VOID *SetMemory(VOID *Buffer, UINTN Length, UINT8 Value) {
-  UINT8 *Bytes = static_cast<UINT8 *>(Buffer);
   NoteMemoryFilled(Length);
-  const UINT64 Word = 0x0101010101010101ULL * Value;
-  const UINTN Words = Length / 8;
-  for (UINTN Index = 0; Index < Words; Index++) {
-    // A byte-wise copy of the word keeps the store free of alignment assumptions.
-    __builtin_memcpy(Bytes + Index * 8, &Word, 8);
-  }
-  for (UINTN Index = Words * 8; Index < Length; Index++) {
-    Bytes[Index] = Value;
+  if (Length != 0) {
+    FillBlock(static_cast<UINT8 *>(Buffer), Length, Value);
   }
   return Buffer;
 }

@@ -96,7 +96,7 @@ TEST_P(CopyMemoryVectorState, VectorRegisterIsAsTheCallerLeftIt) {
 INSTANTIATE_TEST_SUITE_P(BlocksAndNone, CopyMemoryVectorState,
                          ::testing::Combine(::testing::Values(0u, 3u), ::testing::Values(15u, 16u, 64u, 131u)));
 
-TEST(SetMemory, ThirteenBytesAreOneWordAndFiveTailBytes) {
+TEST(SetMemory, FillsExactlyTheLengthAndReturnsTheBuffer) {
   uint8_t Buffer[16];
   std::memset(Buffer, 0x11, sizeof(Buffer));
   EXPECT_EQ(SetMemory(Buffer, 13, 0xAB), Buffer);
