@@ -20,21 +20,21 @@ uint32_t EffectiveSubLeaf(uint32_t Leaf, uint32_t SubLeaf) { return TakesSubLeaf
 }  // namespace
 
 CpuidTable &CpuidTable::Set(uint32_t Leaf, const CpuidValue &Value) {
-  Leaves_[Leaf] = Value;
+  Leaves_.Put(Leaf, Value);
   return *this;
 }
 
 CpuidTable &CpuidTable::Set(uint32_t Leaf, uint32_t SubLeaf, const CpuidValue &Value) {
-  SubLeaves_[{Leaf, EffectiveSubLeaf(Leaf, SubLeaf)}] = Value;
+  SubLeaves_.Put({Leaf, EffectiveSubLeaf(Leaf, SubLeaf)}, Value);
   return *this;
 }
 
 std::optional<CpuidValue> CpuidTable::Find(uint32_t Leaf, uint32_t SubLeaf) const {
-  if (auto Found = SubLeaves_.find({Leaf, EffectiveSubLeaf(Leaf, SubLeaf)}); Found != SubLeaves_.end()) {
-    return Found->second;
+  if (const CpuidValue *Found = SubLeaves_.Find({Leaf, EffectiveSubLeaf(Leaf, SubLeaf)})) {
+    return *Found;
   }
-  if (auto Found = Leaves_.find(Leaf); Found != Leaves_.end()) {
-    return Found->second;
+  if (const CpuidValue *Found = Leaves_.Find(Leaf)) {
+    return *Found;
   }
   return std::nullopt;
 }

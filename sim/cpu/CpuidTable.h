@@ -3,9 +3,10 @@
 #define SIM_CPU_CPUID_TABLE_H_
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <utility>
+
+#include "sim/cpu/SortedTable.h"
 
 namespace sim {
 
@@ -35,8 +36,8 @@ class CpuidTable {
   std::optional<CpuidValue> Find(uint32_t Leaf, uint32_t SubLeaf) const;
 
  private:
-  std::map<uint32_t, CpuidValue> Leaves_;
-  std::map<std::pair<uint32_t, uint32_t>, CpuidValue> SubLeaves_;
+  SortedTable<uint32_t, CpuidValue> Leaves_;
+  SortedTable<std::pair<uint32_t, uint32_t>, CpuidValue> SubLeaves_;
 };
 
 }  // namespace sim

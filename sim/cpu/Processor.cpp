@@ -13,7 +13,7 @@ constexpr uint64_t kDefaultApicBase = 0xFEE00000;
 
 }  // namespace
 
-Processor::Processor(const ProcessorIdentity &Identity, std::map<uint32_t, uint64_t> ResetMsrs,
+Processor::Processor(const ProcessorIdentity &Identity, MsrValues ResetMsrs,
                      std::shared_ptr<const CpuidTable> MachineCpuid, CpuidTable OwnCpuid)
     : Identity_(Identity),
       MachineCpuid_(std::move(MachineCpuid)),
@@ -22,40 +22,40 @@ Processor::Processor(const ProcessorIdentity &Identity, std::map<uint32_t, uint6
   // Every processor comes out of reset with its local APIC enabled, and only the BSP carries the
   // BSP flag; the driver tells the two apart by that flag alone.
   using ApicBase = Msr::ApicBase;
-  auto [Entry, Inserted] = Msrs_.try_emplace(ApicBase::Number, kDefaultApicBase);
-  Entry->second = ApicBase::Bsp::Set(Entry->second, IsBsp() ? 1 : 0);
-  Entry->second = ApicBase::ApicGlobalEnable::Set(Entry->second, 1);
+  uint64_t &Base = *Msrs_.Emplace(ApicBase::Number, kDefaultApicBase).first;
+  Base = ApicBase::Bsp::Set(Base, IsBsp() ? 1 : 0);
+  Base = ApicBase::ApicGlobalEnable::Set(Base, 1);
 }
 
 uint64_t Processor::ReadMsr(uint32_t Msr) {
   std::lock_guard Guard(Lock_);
-  auto Found = Msrs_.find(Msr);
-  if (Found == Msrs_.end()) {
+  const uint64_t *Found = Msrs_.Find(Msr);
+  if (Found == nullptr) {
     UnimplementedReads_.push_back(Msr);
     return 0;
   }
-  return Found->second;
+  return *Found;
 }
 
 void Processor::WriteMsr(uint32_t Msr, uint64_t Value) {
   std::lock_guard Guard(Lock_);
-  auto [Entry, Created] = Msrs_.try_emplace(Msr, 0);
-  Writes_.push_back(MsrWrite{.Msr = Msr, .Old = Entry->second, .New = Value, .Created = Created});
-  Entry->second = Value;
+  auto [Held, Created] = Msrs_.Emplace(Msr, 0);
+  Writes_.push_back(MsrWrite{.Msr = Msr, .Old = *Held, .New = Value, .Created = Created});
+  *Held = Value;
 }
 
 std::optional<uint64_t> Processor::PeekMsr(uint32_t Msr) const {
   std::lock_guard Guard(Lock_);
-  auto Found = Msrs_.find(Msr);
-  if (Found == Msrs_.end()) {
+  const uint64_t *Found = Msrs_.Find(Msr);
+  if (Found == nullptr) {
     return std::nullopt;
   }
-  return Found->second;
+  return *Found;
 }
 
 std::map<uint32_t, uint64_t> Processor::MsrFile() const {
   std::lock_guard Guard(Lock_);
-  return Msrs_;
+  return {Msrs_.begin(), Msrs_.end()};
 }
 
 std::vector<MsrWrite> Processor::MsrWrites() const {

@@ -11,9 +11,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "sim/cpu/CpuidTable.h"
+#include "sim/cpu/SortedTable.h"
 #include "sim/cpu/Topology.h"
 
 namespace sim {
@@ -40,12 +42,15 @@ struct MsrWrite {
   bool operator==(const MsrWrite &) const = default;
 };
 
+// The reset values of a processor's MSRs, sorted by MSR number, each MSR once.
+using MsrValues = std::vector<std::pair<uint32_t, uint64_t>>;
+
 class Processor {
  public:
   // ResetMsrs are the values the processor comes out of reset with; IA32_APIC_BASE is completed
   // from the identity. MachineCpuid is shared by every processor of the machine; OwnCpuid holds
   // this processor's answers that differ from it.
-  Processor(const ProcessorIdentity &Identity, std::map<uint32_t, uint64_t> ResetMsrs,
+  Processor(const ProcessorIdentity &Identity, MsrValues ResetMsrs,
             std::shared_ptr<const CpuidTable> MachineCpuid, CpuidTable OwnCpuid);
   Processor(const Processor &) = delete;
   Processor &operator=(const Processor &) = delete;
@@ -81,7 +86,7 @@ class Processor {
   const CpuidTable OwnCpuid_;
 
   mutable std::mutex Lock_;
-  std::map<uint32_t, uint64_t> Msrs_;
+  SortedTable<uint32_t, uint64_t> Msrs_;
   std::vector<MsrWrite> Writes_;
   std::vector<uint32_t> UnimplementedReads_;
   uint64_t ProceduresRun_ = 0;

@@ -15,22 +15,23 @@ void Bus::Attach(Device &Owner) {
   std::unique_lock<std::shared_mutex> Guard(ClaimsMutex_);
   for (size_t I = 0; I < Ranges.size(); ++I) {
     const AddressRange &Range = Ranges[I];
-    const std::string Where = Name_ + ": '" + Owner.Name() + "' claims " + Describe(Range);
+    // Only a refused claim needs the text, so it is built then.
+    const auto Where = [&] { return Name_ + ": '" + Owner.Name() + "' claims " + Describe(Range); };
     if (Range.Size == 0) {
-      throw std::invalid_argument(Where + ", an empty range");
+      throw std::invalid_argument(Where() + ", an empty range");
     }
     if (Range.Last() < Range.Base || (SpaceSize_ != 0 && Range.Last() >= SpaceSize_)) {
-      throw std::invalid_argument(Where + ", outside the address space");
+      throw std::invalid_argument(Where() + ", outside the address space");
     }
     for (const auto &[Base, Held] : Claims_) {
       if (Held.Range.Overlaps(Range)) {
-        throw std::invalid_argument(Where + ", which overlaps " + Describe(Held.Range) +
+        throw std::invalid_argument(Where() + ", which overlaps " + Describe(Held.Range) +
                                     " held by '" + Held.Owner->Name() + "'");
       }
     }
     for (size_t J = 0; J < I; ++J) {
       if (Ranges[J].Overlaps(Range)) {
-        throw std::invalid_argument(Where + ", which overlaps its own " + Describe(Ranges[J]));
+        throw std::invalid_argument(Where() + ", which overlaps its own " + Describe(Ranges[J]));
       }
     }
   }

@@ -212,7 +212,7 @@ void EventSystem::DispatchDownTo(EFI_TPL floor) {
     current_ = level;
     while (!queues_[level].empty()) {
       EFI_EVENT event = queues_[level].front();
-      queues_[level].pop_front();
+      queues_[level].erase(queues_[level].begin());
       Record &record = records_.at(event);
       record.queued = false;
       // A signal notification consumes the signal, so the event can be signaled again from

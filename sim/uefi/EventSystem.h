@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -101,7 +100,9 @@ class EventSystem {
   TokenArena tokens_;
   std::unordered_map<EFI_EVENT, Record> records_;
   std::map<uint64_t, EFI_EVENT> creationOrder_;
-  std::array<std::deque<EFI_EVENT>, TPL_HIGH_LEVEL + 1> queues_;
+  // Pending notifications per TPL, oldest first. A queue holds a few events, and an empty vector
+  // allocates nothing: most of the 32 levels never queue one.
+  std::array<std::vector<EFI_EVENT>, TPL_HIGH_LEVEL + 1> queues_;
   EFI_TPL current_ = TPL_APPLICATION;
   uint64_t nextSerial_ = 1;
   std::function<void(EFI_EVENT)> closeListener_;

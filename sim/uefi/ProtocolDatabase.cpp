@@ -393,11 +393,7 @@ EFI_STATUS ProtocolDatabase::Search(uint32_t searchType, const EFI_GUID *guid, v
 }
 
 EFI_GUID *ProtocolDatabase::StableGuid(const EFI_GUID &guid) {
-  auto it = guidStorage_.find(guid);
-  if (it == guidStorage_.end()) {
-    it = guidStorage_.emplace(guid, std::make_unique<EFI_GUID>(guid)).first;
-  }
-  return it->second.get();
+  return &guidStorage_.try_emplace(guid, guid).first->second;
 }
 
 }  // namespace sim

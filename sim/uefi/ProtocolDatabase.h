@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -100,7 +99,8 @@ class ProtocolDatabase {
   TokenArena tokens_;
   std::vector<HandleRecord> handles_;
   std::vector<Registration> registrations_;
-  std::map<EFI_GUID, std::unique_ptr<EFI_GUID>, GuidLess> guidStorage_;
+  // The copy handed out for each GUID; a map's values never move, so its address stays valid.
+  std::map<EFI_GUID, EFI_GUID, GuidLess> guidStorage_;
   uint64_t nextSerial_ = 1;
 };
 
