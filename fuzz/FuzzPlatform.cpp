@@ -24,14 +24,19 @@ void Reshape(sim::Machine &Machine, const sim::Topology &Shape, const std::funct
   Machine.Shape = Shape;
 }
 
-const sim::Machine &DefaultMachine() {
-  static const sim::Machine Default = sim::DefaultMachine();
+const sim::Machine &DefaultMachineToReshape() {
+  static const sim::Machine Default = [] {
+    sim::Machine Read = sim::DefaultMachine();
+    auto &Overrides = Read.Processors.MsrResetOverrides;
+    Overrides.erase(Overrides.upper_bound(0), Overrides.end());
+    return Read;
+  }();
   return Default;
 }
 
 const sim::Machine &SmallMachine() {
   static const sim::Machine Small = [] {
-    sim::Machine Made = DefaultMachine();
+    sim::Machine Made = DefaultMachineToReshape();
     Made.Name = "fuzz";
     const uint64_t Ppin = Made.Processors.MsrResetOverrides[0].begin()->second;
     Reshape(Made, sim::Topology(sim::UniformTopology{1, 1, 1, 1, 2, 1}), [Ppin](uint32_t) { return Ppin; });

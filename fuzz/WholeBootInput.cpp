@@ -144,7 +144,7 @@ void ChooseArrivals(FuzzedDataProvider &Input, sim::Machine &Machine) {
 }  // namespace
 
 sim::Machine MachineFromInput(FuzzedDataProvider &Input) {
-  sim::Machine Machine = DefaultMachine();
+  sim::Machine Machine = DefaultMachineToReshape();
   Machine.Name = "fuzzed";
   Machine.Coprocessor.Contends = Input.ConsumeBool();
   ChooseTopology(Input, Machine);

@@ -16,6 +16,10 @@ const InjectedFault *FaultOnCall(const Machine &Description, const std::string &
   return nullptr;
 }
 
+SiblingCallMark::SiblingCallMark(Platform &Machine) {
+  if (!Machine.Description().Faults.empty()) Counts_ = Machine.Faults().AllCalls();
+}
+
 bool SiblingCallMark::Failed(Platform &Machine, const std::string &Service, const std::string &Query,
                              uint64_t Nth) const {
   const auto Before = Counts_.find({Service, Query});

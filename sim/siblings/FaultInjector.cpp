@@ -2,24 +2,26 @@
 
 namespace sim {
 
-std::optional<uint64_t> FaultInjector::Call(const std::string &Service, const std::string &Query) {
+std::optional<uint64_t> FaultInjector::Call(std::string_view Service, std::string_view Query) {
   std::lock_guard<std::mutex> Guard(Lock_);
-  const uint64_t Number = ++Counts_[{Service, Query}];
+  auto Counted = Counts_.find(std::pair(Service, Query));
+  if (Counted == Counts_.end()) Counted = Counts_.emplace(std::pair(std::string(Service), std::string(Query)), 0).first;
+  const uint64_t Number = ++Counted->second;
   for (const InjectedFault &Fault : Faults_) {
     if (Fault.Service == Service && Fault.Query == Query && Fault.Call == Number) return Fault.Status;
   }
   return std::nullopt;
 }
 
-uint64_t FaultInjector::Calls(const std::string &Service, const std::string &Query) const {
+uint64_t FaultInjector::Calls(std::string_view Service, std::string_view Query) const {
   std::lock_guard<std::mutex> Guard(Lock_);
-  auto It = Counts_.find({Service, Query});
+  auto It = Counts_.find(std::pair(Service, Query));
   return It == Counts_.end() ? 0 : It->second;
 }
 
 std::map<std::pair<std::string, std::string>, uint64_t> FaultInjector::AllCalls() const {
   std::lock_guard<std::mutex> Guard(Lock_);
-  return Counts_;
+  return {Counts_.begin(), Counts_.end()};
 }
 
 }  // namespace sim
