@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,26 @@ TEST(ProcessorTest, WritesRecordOldAndNewValueOnTheirOwnProcessorOnly) {
   EXPECT_EQ(Processors.At(1).PeekMsr(Msr::Ppin::Number), 0xABCDu);
   EXPECT_FALSE(Processors.At(2).PeekMsr(Msr::Ppin::Number).has_value());
   EXPECT_TRUE(Processors.UnimplementedMsrReads().empty());
+}
+
+TEST(ProcessorTest, OwnResetValuesReplaceTheMachinesAndTheFileHoldsEachMsrOnceInOrder) {
+  ProcessorConfig Config;
+  Config.MsrResetValues = {{Msr::SysCfg::Number, 0x1234}, {Msr::Ppin::Number, 0x1}};
+  Config.MsrResetOverrides[1] = {{Msr::Ppin::Number, 0x2}, {0x10, 0x3}};
+  ProcessorSet Processors(Topology(UniformTopology{.CoresPerComplex = 2}), Config);
+
+  const std::map<uint32_t, uint64_t> Own = Processors.At(1).MsrFile();
+  EXPECT_EQ(Own.at(Msr::Ppin::Number), 0x2u);
+  EXPECT_EQ(Own.at(0x10), 0x3u);
+  EXPECT_EQ(Own.at(Msr::SysCfg::Number), 0x1234u);
+  EXPECT_EQ(Processors.At(0).PeekMsr(Msr::Ppin::Number), 0x1u);
+  EXPECT_FALSE(Processors.At(0).PeekMsr(0x10).has_value());
+  // A write of an MSR the file did not hold enters it between its neighbours.
+  Processors.At(0).WriteMsr(0x11, 0x4);
+  Processors.At(0).WriteMsr(0x11, 0x5);
+  EXPECT_EQ(Processors.At(0).PeekMsr(0x11), 0x5u);
+  EXPECT_EQ(Processors.At(0).MsrWrites(), (std::vector<MsrWrite>{{0x11, 0, 0x4, true}, {0x11, 0x4, 0x5, false}}));
+  EXPECT_EQ(Processors.At(0).MsrFile().size(), 4u);  // SYSCFG, PPIN, the APIC base and 0x11
 }
 
 struct CpuidCase {
