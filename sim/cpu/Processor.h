@@ -42,8 +42,8 @@ struct MsrWrite {
   bool operator==(const MsrWrite &) const = default;
 };
 
-// The reset values of a processor's MSRs, sorted by MSR number, each MSR once.
-using MsrValues = std::vector<std::pair<uint32_t, uint64_t>>;
+// A processor's MSRs and their values, by MSR number.
+using MsrValues = SortedTable<uint32_t, uint64_t>;
 
 class Processor {
  public:
@@ -86,7 +86,7 @@ class Processor {
   const CpuidTable OwnCpuid_;
 
   mutable std::mutex Lock_;
-  SortedTable<uint32_t, uint64_t> Msrs_;
+  MsrValues Msrs_;
   std::vector<MsrWrite> Writes_;
   std::vector<uint32_t> UnimplementedReads_;
   uint64_t ProceduresRun_ = 0;

@@ -19,23 +19,6 @@ void RequireKnownProcessors(const Overrides &ByProcessor, size_t Count, const ch
   }
 }
 
-// One processor's reset values: the machine's, with the processor's own on top. One spare entry
-// for the local APIC base, which the processor adds when the machine gives none.
-MsrValues ResetMsrsOf(const std::map<uint32_t, uint64_t> &Machine, const std::map<uint32_t, uint64_t> *Own) {
-  MsrValues Merged;
-  Merged.reserve(Machine.size() + (Own != nullptr ? Own->size() : 0) + 1);
-  auto Next = Machine.begin();
-  if (Own != nullptr) {
-    for (const auto &[Msr, Value] : *Own) {
-      for (; Next != Machine.end() && Next->first < Msr; ++Next) Merged.push_back(*Next);
-      if (Next != Machine.end() && Next->first == Msr) ++Next;
-      Merged.emplace_back(Msr, Value);
-    }
-  }
-  Merged.insert(Merged.end(), Next, Machine.end());
-  return Merged;
-}
-
 }  // namespace
 
 ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Config)
@@ -67,9 +50,10 @@ ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Confi
                           "; the APIC ID has no die field, so a socket can have only one die");
     }
 
-    const auto OwnMsrs = Config.MsrResetOverrides.find(Index);
-    MsrValues ResetMsrs = ResetMsrsOf(Config.MsrResetValues,
-                                      OwnMsrs == Config.MsrResetOverrides.end() ? nullptr : &OwnMsrs->second);
+    MsrValues ResetMsrs(MsrValues::Entries(Config.MsrResetValues.begin(), Config.MsrResetValues.end()));
+    if (auto Own = Config.MsrResetOverrides.find(Index); Own != Config.MsrResetOverrides.end()) {
+      for (const auto &[Msr, Value] : Own->second) ResetMsrs.Put(Msr, Value);
+    }
     CpuidTable OwnCpuid;
     if (auto Own = Config.CpuidOverrides.find(Index); Own != Config.CpuidOverrides.end()) {
       OwnCpuid = Own->second;

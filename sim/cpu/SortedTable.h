@@ -14,10 +14,11 @@ template <typename Key, typename Value>
 class SortedTable {
  public:
   using Entry = std::pair<Key, Value>;
+  using Entries = std::vector<Entry>;
 
   SortedTable() = default;
-  // Entries sorted by key, each key once.
-  explicit SortedTable(std::vector<Entry> Sorted) : Entries_(std::move(Sorted)) {}
+  // Entries sorted by key, each key once (as a std::map's are).
+  explicit SortedTable(Entries Sorted) : Entries_(std::move(Sorted)) {}
 
   const Value *Find(const Key &Wanted) const {
     const auto At = Place(Wanted);
@@ -46,7 +47,7 @@ class SortedTable {
                             [](const Entry &Held, const Key &Sought) { return Held.first < Sought; });
   }
 
-  std::vector<Entry> Entries_;
+  Entries Entries_;
 };
 
 }  // namespace sim

@@ -28,17 +28,14 @@ class WidthDirections : public ::testing::TestWithParam<DirectionCase> {
 };
 
 // The fake platform answers a port read with all ones of the width read.
-TEST_P(WidthDirections, PortReadFillsOnlyTheBytesOfItsWidth) {
-  uint32_t Value = 0;
-  IoReadWidth(GetParam().Width, 0x80, &Value);
-  EXPECT_EQ(Value, MaskOf(GetParam().Bytes));
-}
-
-TEST_P(WidthDirections, MemoryWriteStoresOnlyTheBytesOfItsWidth) {
-  const uint32_t Value = 0xA1B2C3D4;
-  MemWriteWidth(GetParam().Width, 0x3000, &Value);
+TEST_P(WidthDirections, PortReadFillsAndMemoryWriteStoresOnlyTheBytesOfItsWidth) {
+  uint32_t Read = 0;
+  IoReadWidth(GetParam().Width, 0x80, &Read);
+  EXPECT_EQ(Read, MaskOf(GetParam().Bytes));
+  const uint32_t Written = 0xA1B2C3D4;
+  MemWriteWidth(GetParam().Width, 0x3000, &Written);
   ASSERT_EQ(Firmware.Mmio.count(0x3000), 1u);
-  EXPECT_EQ(Firmware.Mmio[0x3000], Value & MaskOf(GetParam().Bytes));
+  EXPECT_EQ(Firmware.Mmio[0x3000], Written & MaskOf(GetParam().Bytes));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCodes, WidthDirections,

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -90,16 +89,15 @@ TEST_P(CorpusReplay, OutcomeIsTheSameInAnyOrderAndOnAFreshPlatform) {
   for (size_t Index = Inputs.size(); Index-- > 0;) Backward[Index] = Outcome(Target, Inputs[Index]);
 
   for (size_t Index = 0; Index < Inputs.size(); Index++) {
-    EXPECT_EQ(Forward[Index], Fresh[Index]) << Target.Name << " input " << Inputs[Index].Name
-                                            << ": kept run in corpus order differs from a fresh platform";
-    EXPECT_EQ(Backward[Index], Fresh[Index]) << Target.Name << " input " << Inputs[Index].Name
-                                             << ": kept run in reverse order differs from a fresh platform";
+    EXPECT_TRUE(Forward[Index] == Fresh[Index] && Backward[Index] == Fresh[Index])
+        << Target.Name << " input " << Inputs[Index].Name << ": a kept run (in corpus order "
+        << (Forward[Index] == Fresh[Index] ? "agrees" : "differs") << ", in reverse "
+        << (Backward[Index] == Fresh[Index] ? "agrees" : "differs") << ") against a fresh platform";
   }
   // A digest that observed nothing would agree everywhere; the inputs of a corpus reach different
   // ends (many malformed lists are refused alike, so not every input has an outcome of its own).
   const size_t Distinct = std::set<uint64_t>(Fresh.begin(), Fresh.end()).size();
   EXPECT_GE(Distinct, 3u) << Target.Name << ": the corpus gives only " << Distinct << " different outcomes";
-  std::printf("%s: %zu inputs, %zu different outcomes\n", Target.Name, Inputs.size(), Distinct);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplay, testing::ValuesIn(kTargets),

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -66,6 +65,7 @@ TEST(ProcessorTest, WritesRecordOldAndNewValueOnTheirOwnProcessorOnly) {
   ProcessorConfig Config;
   Config.MsrResetValues[Msr::SysCfg::Number] = 0x1234;
   Config.MsrResetOverrides[1][Msr::Ppin::Number] = 0xABCD;
+  Config.MsrResetOverrides[2][Msr::SysCfg::Number] = 0x7777;  // its own value in place of the machine's
   ProcessorSet Processors(Topology(UniformTopology{.CoresPerComplex = 3}), Config);
 
   Processors.At(1).WriteMsr(Msr::SysCfg::Number, 0x5678);
@@ -74,31 +74,11 @@ TEST(ProcessorTest, WritesRecordOldAndNewValueOnTheirOwnProcessorOnly) {
   EXPECT_EQ(Processors.At(1).MsrWrites(), (std::vector<MsrWrite>{{Msr::SysCfg::Number, 0x1234, 0x5678, false},
                                                                  {Msr::SysCfg::Number, 0x5678, 0x9ABC, false}}));
   EXPECT_EQ(Processors.At(0).PeekMsr(Msr::SysCfg::Number), 0x1234u);
-  EXPECT_EQ(Processors.At(2).PeekMsr(Msr::SysCfg::Number), 0x1234u);
+  EXPECT_EQ(Processors.At(2).PeekMsr(Msr::SysCfg::Number), 0x7777u);
   EXPECT_TRUE(Processors.At(0).MsrWrites().empty());
   EXPECT_EQ(Processors.At(1).PeekMsr(Msr::Ppin::Number), 0xABCDu);
   EXPECT_FALSE(Processors.At(2).PeekMsr(Msr::Ppin::Number).has_value());
   EXPECT_TRUE(Processors.UnimplementedMsrReads().empty());
-}
-
-TEST(ProcessorTest, OwnResetValuesReplaceTheMachinesAndTheFileHoldsEachMsrOnceInOrder) {
-  ProcessorConfig Config;
-  Config.MsrResetValues = {{Msr::SysCfg::Number, 0x1234}, {Msr::Ppin::Number, 0x1}};
-  Config.MsrResetOverrides[1] = {{Msr::Ppin::Number, 0x2}, {0x10, 0x3}};
-  ProcessorSet Processors(Topology(UniformTopology{.CoresPerComplex = 2}), Config);
-
-  const std::map<uint32_t, uint64_t> Own = Processors.At(1).MsrFile();
-  EXPECT_EQ(Own.at(Msr::Ppin::Number), 0x2u);
-  EXPECT_EQ(Own.at(0x10), 0x3u);
-  EXPECT_EQ(Own.at(Msr::SysCfg::Number), 0x1234u);
-  EXPECT_EQ(Processors.At(0).PeekMsr(Msr::Ppin::Number), 0x1u);
-  EXPECT_FALSE(Processors.At(0).PeekMsr(0x10).has_value());
-  // A write of an MSR the file did not hold enters it between its neighbours.
-  Processors.At(0).WriteMsr(0x11, 0x4);
-  Processors.At(0).WriteMsr(0x11, 0x5);
-  EXPECT_EQ(Processors.At(0).PeekMsr(0x11), 0x5u);
-  EXPECT_EQ(Processors.At(0).MsrWrites(), (std::vector<MsrWrite>{{0x11, 0, 0x4, true}, {0x11, 0x4, 0x5, false}}));
-  EXPECT_EQ(Processors.At(0).MsrFile().size(), 4u);  // SYSCFG, PPIN, the APIC base and 0x11
 }
 
 struct CpuidCase {
