@@ -7,7 +7,8 @@
 # The engine runs this from the repository (the Dockerfile's WORKDIR, where the Dockerfile also
 # copies it to $SRC/build.sh); started as .clusterfuzzlite/build.sh it finds the repository itself.
 # scripts/fuzz builds through this script too, so a campaign here and one on the engine fuzz the
-# same binaries.
+# same binaries. CCX_FUZZ_TARGETS (names separated by spaces, optional) builds and copies only
+# those targets; scripts/fuzz sets it when it is given targets.
 if [ -f "$(dirname "$0")/../fuzz/CMakeLists.txt" ]; then
   cd "$(dirname "$0")/.."
 fi
@@ -32,8 +33,20 @@ cmake -S . -B "$WORK" -G Ninja \
   -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" -DCMAKE_BUILD_TYPE=Fuzzing \
   -DCCX_SANITIZE= -DCCX_BUILD_FIRMWARE=OFF -DCCX_BUILD_FUZZERS=ON -DCCX_FUZZ_ENGINE="$LIB_FUZZING_ENGINE" \
   -DCCX_FUZZ_OUT="$OUT" >/dev/null
-cmake --build "$WORK" -j "${CCX_BUILD_JOBS:-$(nproc)}" --target ccx_fuzz_targets
-mapfile -t targets <"$WORK/fuzz/targets.txt"
+mapfile -t known <"$WORK/fuzz/targets.txt"
+read -r -a targets <<<"${CCX_FUZZ_TARGETS:-}"
+if [ ${#targets[@]} -eq 0 ]; then
+  targets=("${known[@]}")
+fi
+build_targets=()
+for target in "${targets[@]}"; do
+  if ! printf '%s\n' "${known[@]}" | grep -qx -- "$target"; then
+    echo "build.sh: no fuzz target '$target'; the targets are: ${known[*]}" >&2
+    exit 2
+  fi
+  build_targets+=("fuzz_$target")
+done
+cmake --build "$WORK" -j "${CCX_BUILD_JOBS:-$(nproc)}" --target "${build_targets[@]}"
 
 for target in "${targets[@]}"; do
   cp "$WORK/fuzz/fuzz_$target" "$OUT/$target"
