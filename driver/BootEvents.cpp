@@ -2,6 +2,7 @@
 
 #include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
+#include "debug/TestPointCodes.h"
 #include "driver/Heap.h"
 #include "driver/ImageState.h"
 #include "interfaces/CcxOcProtocols.h"
@@ -35,9 +36,9 @@ VOID RunOverclockingHookAndAnnounce() {
 VOID EFIAPI CcxOcTriggerHandler(EFI_EVENT Event, VOID *Context) {
   VOID *MpServices = nullptr;
   if (!EFI_ERROR(gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, &MpServices))) {
-    TestPoint(0xAC58);
+    TestPoint(TestPointCode::OverclockingEntry);
     RunOverclockingHookAndAnnounce();
-    TestPoint(0xACE8);
+    TestPoint(TestPointCode::OverclockingExit);
     return;
   }
   gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, CcxRellOcCallback, nullptr, nullptr,
@@ -47,18 +48,18 @@ VOID EFIAPI CcxOcTriggerHandler(EFI_EVENT Event, VOID *Context) {
 }
 
 VOID EFIAPI CcxRellOcCallback(EFI_EVENT Event, VOID *Context) {
-  TestPoint(0xAC58);
+  TestPoint(TestPointCode::OverclockingEntry);
   PrintDebugMessage(TRACE_CPU, "  CcxRellOcCallback Entry\n");
   RunOverclockingHookAndAnnounce();
   PrintDebugMessage(TRACE_CPU, "  CcxRellOcCallback Exit\n");
-  TestPoint(0xACE8);
+  TestPoint(TestPointCode::OverclockingExit);
 }
 
 // Without the SMM control protocol nothing can tell SMM that the boot is about to leave the
 // firmware, so the event stays armed for a later signal of the group.
 VOID EFIAPI CcxReadyToBoot(EFI_EVENT Event, VOID *Context) {
   PrintDebugMessage(TRACE_CPU, "  CcxReadyToBoot");
-  TestPoint(0xAC57);
+  TestPoint(TestPointCode::ReadyToBootEntry);
   EFI_SMM_CONTROL2_PROTOCOL *SmmControl = nullptr;
   if (EFI_ERROR(gBS->LocateProtocol(&gEfiSmmControl2ProtocolGuid, nullptr, reinterpret_cast<VOID **>(&SmmControl)))) {
     return;
@@ -67,7 +68,7 @@ VOID EFIAPI CcxReadyToBoot(EFI_EVENT Event, VOID *Context) {
   SmmControl->Trigger(SmmControl, &Command, nullptr, FALSE, 0);
   gBS->CloseEvent(Event);
   KtxHookFunc(KTX_HOOK_READY_TO_BOOT, nullptr);
-  TestPoint(0xACE7);
+  TestPoint(TestPointCode::ReadyToBootExit);
 }
 
 // The variable remembers whether the last boot was down-cored. Coming back to all cores from a

@@ -6,6 +6,7 @@
 #include "arch/Processor.h"
 #include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
+#include "debug/TestPointCodes.h"
 #include "driver/BootEvents.h"
 #include "driver/DriverEntry.h"
 #include "driver/Heap.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr UINT32 kFatalDownCoreEventCreate = 0x30910235;
 constexpr UINT32 kFatalDownCoreEventRegister = 0x30910243;
-constexpr UINT32 kHeapHandleInitValue = 0xA02B;
 constexpr UINT8 kHeapPersistenceInitValue = 4;
 
 // Keeps the bits of the SNP MSR that the driver does not own and ORs the reverse-map table bound in.
@@ -94,7 +94,7 @@ EFI_STATUS ArmBootEvents(EFI_STATUS Result) {
 VOID StoreInitValueForOtherDrivers() {
   HEAP_ALLOCATE_REQUEST Request = {};
   Request.Size = 1;
-  Request.Handle = kHeapHandleInitValue;
+  Request.Handle = HEAP_HANDLE_INIT_VALUE;
   Request.Persistence = kHeapPersistenceInitValue;
   if (HeapAllocateBuffer(&Request) == HEAP_SUCCESS) {
     *reinterpret_cast<UINT8 *>(static_cast<UINTN>(Request.Buffer)) = GetPcdProtocol()->GetBool(PcdCcxHeapA02BValue);
@@ -104,7 +104,7 @@ VOID StoreInitValueForOtherDrivers() {
 }  // namespace
 
 EFI_STATUS QorvexCcxRellDxeInit(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  TestPoint(0xAC55);
+  TestPoint(TestPointCode::InitEntry);
   PrintDebugMessage(TRACE_CPU, "  QorvexCcxRellDxeInit Entry\n");
 
   EFI_STATUS Status = gBS->LocateProtocol(&gQorvexFabricNumaServicesProtocolGuid, nullptr,
@@ -150,20 +150,20 @@ EFI_STATUS QorvexCcxRellDxeInit(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *System
     }
 
     gImage.Init.CompletionWord = 0;
-    TestPoint(0xAC95);
+    TestPoint(TestPointCode::InitCompleteInstalling);
     EFI_HANDLE CompleteHandle = nullptr;
     Result = LargerStatus(Result, gBS->InstallProtocolInterface(&CompleteHandle, &gQorvexCcxDxeInitCompleteProtocolGuid,
                                                                 EFI_NATIVE_INTERFACE, &gImage.Init.CompletionWord));
-    TestPoint(0xAC96);
+    TestPoint(TestPointCode::InitCompleteInstalled);
 
     StoreInitValueForOtherDrivers();
-    TestPoint(0xAC10);
+    TestPoint(TestPointCode::InitEndOfInitHook);
     KtxHookFunc(KTX_HOOK_END_OF_INIT, nullptr);
   }
 
   UINTN Socket = 0;
   CcxStorePpin(&Socket);
-  TestPoint(0xACE5);
+  TestPoint(TestPointCode::InitExit);
   return Result;
 }
 

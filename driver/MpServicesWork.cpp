@@ -4,6 +4,7 @@
 #include "arch/Processor.h"
 #include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
+#include "debug/TestPointCodes.h"
 #include "driver/DriverEntry.h"
 #include "driver/ImageState.h"
 #include "interfaces/PcdAccess.h"
@@ -86,7 +87,7 @@ EFI_STATUS CcxRellRunPerCoreWork() {
   if (EFI_ERROR(gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Mp)))) {
     return EFI_SUCCESS;
   }
-  TestPoint(0xAC56);
+  TestPoint(TestPointCode::MpServicesEntry);
   PrintDebugMessage(TRACE_CPU, "  CcxRellInitWithMpServices Entry\n");
 
   EFI_STATUS Result = InstallSmramAccess();
@@ -97,7 +98,7 @@ EFI_STATUS CcxRellRunPerCoreWork() {
   KtxHookFunc(KTX_HOOK_PER_CORE_INIT, nullptr);
 
   PrintDebugMessage(TRACE_CPU, "  CcxRellInitWithMpServices Exit\n");
-  TestPoint(0xACE6);
+  TestPoint(TestPointCode::MpServicesExit);
   return Result;
 }
 

@@ -7,6 +7,7 @@
 
 #include "fuzz/FuzzPlatform.h"
 #include "interfaces/PlatformConfig.h"
+#include "sim/machine/PcdItems.h"
 
 namespace fuzz {
 namespace {
@@ -17,13 +18,15 @@ struct ItemWidth {
 };
 
 // Every configuration item but the three that hold addresses another driver stored: those are
-// pointers the driver must trust, not values a platform chooses.
+// pointers the driver must trust, not values a platform chooses. Any value of an item's width is
+// fuzzed, also those a machine file may not give: the driver must survive them.
 std::vector<ItemWidth> FuzzedItems() {
   std::vector<ItemWidth> Items;
-#define CCX_FUZZ_ITEM(Name, Token, Width) \
-  if (Token != PcdQorvexS3LibPrivateDataAddress && Token != PcdQorvexS3LibTableAddress) Items.push_back({Token, Width});
-  CCX_PCD_ITEMS(CCX_FUZZ_ITEM)
-#undef CCX_FUZZ_ITEM
+  for (const sim::PcdItemDefinition &Item : sim::PcdItems()) {
+    if (Item.Token != PcdQorvexS3LibPrivateDataAddress && Item.Token != PcdQorvexS3LibTableAddress) {
+      Items.push_back({Item.Token, Item.Width});
+    }
+  }
   return Items;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/DiffCommand.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -8,15 +9,21 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/IgnoreFile.h"
 #include "tools/ReportDiff.h"
 
 namespace ccxsim {
 
 const char *const kDiffUsage =
-    "usage: ccxsim diff [--ignore PATTERN]... A.json B.json\n"
-    "  compares two reports field by field and prints each difference as PATH: A-VALUE != B-VALUE\n"
-    "  --ignore PATTERN  leave out the field PATTERN names and everything below it; * stands for any one\n"
-    "                    key and [*] for any one index, e.g. --ignore 'boots[*].hardware_accesses'\n"
+    "usage: ccxsim diff [--ignore PATTERN]... [--ignore-file FILE]... [--preset NAME]... A.json B.json\n"
+    "  compares two reports field by field and prints each difference as PATH: A-VALUE != B-VALUE;\n"
+    "  records with a key (protocols, MSRs, variables, ...) pair by it, and one only a side holds is\n"
+    "  the line \"only in A: PATH\" or \"only in B: PATH\"; then the count of each section of a boot\n"
+    "  --ignore PATTERN    leave out the field PATTERN names and everything below it; * stands for any\n"
+    "                      one key and [*] for any one element, e.g. --ignore 'boots[*].hardware_accesses'\n"
+    "  --ignore-file FILE  the patterns in FILE, one a line; blank lines and lines starting with # are left out\n"
+    "  --preset NAME       a compiled-in ignore file: image, what an image boot truly differs in from a\n"
+    "                      host boot (data/diff-image-vs-host.ignore)\n"
     "  exit status: 0 the reports agree, 1 they differ, 2 a usage error or a file that cannot be read\n";
 
 namespace {
@@ -47,6 +54,30 @@ nlohmann::json LoadJsonFile(const std::string &Path) {
   }
 }
 
+// What the differences amount to in each section, in document order.
+void PrintSections(std::ostream &Out, const std::vector<ReportDifference> &Differences) {
+  struct Counts {
+    size_t Changed = 0;
+    size_t OnlyInLeft = 0;
+    size_t OnlyInRight = 0;
+  };
+  std::vector<std::pair<std::string, Counts>> Sections;
+  for (const ReportDifference &Difference : Differences) {
+    auto Section = std::find_if(Sections.begin(), Sections.end(),
+                                [&](const auto &Each) { return Each.first == Difference.Section; });
+    if (Section == Sections.end()) Section = Sections.insert(Sections.end(), {Difference.Section, {}});
+    Counts &Count = Section->second;
+    (Difference.Kind == ReportDifference::OnlyInLeft    ? Count.OnlyInLeft
+     : Difference.Kind == ReportDifference::OnlyInRight ? Count.OnlyInRight
+                                                        : Count.Changed)++;
+  }
+  Out << "\nby section:\n";
+  for (const auto &[Section, Count] : Sections) {
+    Out << "  " << Section << ": " << Count.Changed << (Count.Changed == 1 ? " difference, " : " differences, ")
+        << Count.OnlyInLeft << " only in A, " << Count.OnlyInRight << " only in B\n";
+  }
+}
+
 }  // namespace
 
 int RunDiffCommand(const std::vector<std::string> &Arguments, std::ostream &Out, std::ostream &Err) {
@@ -62,17 +93,39 @@ int RunDiffCommand(const std::vector<std::string> &Arguments, std::ostream &Out,
       Out << kDiffUsage;
       return 0;
     }
-    if (Argument == "--ignore") {
-      if (Index + 1 >= Arguments.size()) return UsageError("--ignore needs a pattern");
-      try {
+    const char *ValueName = Argument == "--ignore"        ? "a pattern"
+                            : Argument == "--ignore-file" ? "a file"
+                            : Argument == "--preset"      ? "a name"
+                                                          : nullptr;
+    if (ValueName != nullptr && Index + 1 >= Arguments.size()) return UsageError(Argument + " needs " + ValueName);
+    try {
+      if (Argument == "--ignore") {
         Ignore.push_back(PathPattern::Parse(Arguments[++Index]));
-      } catch (const std::invalid_argument &Problem) {
-        return UsageError(Problem.what());
+      } else if (Argument == "--ignore-file") {
+        const std::vector<PathPattern> FromFile = LoadIgnoreFile(Arguments[++Index]);
+        Ignore.insert(Ignore.end(), FromFile.begin(), FromFile.end());
+      } else if (Argument == "--preset") {
+        const std::string Name = Arguments[++Index];
+        const auto &Presets = DiffPresets();
+        const auto Preset =
+            std::find_if(Presets.begin(), Presets.end(), [&](const DiffPreset &Each) { return Name == Each.Name; });
+        if (Preset == Presets.end()) {
+          std::string Known;
+          for (const DiffPreset &Each : Presets) Known += std::string(Known.empty() ? "" : ", ") + Each.Name;
+          return UsageError("unknown preset \"" + Name + "\" (known: " + Known + ")");
+        }
+        const std::vector<PathPattern> FromPreset = ParseIgnoreText(Preset->Text, Preset->File);
+        Ignore.insert(Ignore.end(), FromPreset.begin(), FromPreset.end());
+      } else if (Argument.size() > 1 && Argument[0] == '-') {
+        return UsageError("unknown option \"" + Argument + "\" for diff");
+      } else {
+        Files.push_back(Argument);
       }
-    } else if (Argument.size() > 1 && Argument[0] == '-') {
-      return UsageError("unknown option \"" + Argument + "\" for diff");
-    } else {
-      Files.push_back(Argument);
+    } catch (const std::invalid_argument &Problem) {
+      return UsageError(Problem.what());
+    } catch (const std::runtime_error &Problem) {
+      Err << "ccxsim: " << Problem.what() << "\n";
+      return 2;
     }
   }
   if (Files.size() != 2) return UsageError("diff takes two report files, not " + std::to_string(Files.size()));
@@ -88,12 +141,19 @@ int RunDiffCommand(const std::vector<std::string> &Arguments, std::ostream &Out,
   }
   const std::vector<ReportDifference> Differences = DiffReports(Left, Right, Ignore);
   for (const ReportDifference &Difference : Differences) {
-    Out << Difference.Path << ": " << Difference.Left << " != " << Difference.Right << "\n";
+    switch (Difference.Kind) {
+      case ReportDifference::OnlyInLeft: Out << "only in A: " << Difference.Path << "\n"; break;
+      case ReportDifference::OnlyInRight: Out << "only in B: " << Difference.Path << "\n"; break;
+      case ReportDifference::Changed:
+        Out << Difference.Path << ": " << Difference.Left << " != " << Difference.Right << "\n";
+        break;
+    }
   }
   if (Differences.empty()) {
     Out << "reports agree\n";
     return 0;
   }
+  PrintSections(Out, Differences);
   Out << Differences.size() << (Differences.size() == 1 ? " difference\n" : " differences\n");
   return 1;
 }

@@ -1,5 +1,6 @@
 #include "tools/Report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -7,8 +8,12 @@
 
 #include "interfaces/HeapProtocol.h"
 #include "tools/AccessReport.h"
+#include "tools/FaultsReport.h"
+#include "tools/ReportNames.h"
 #include "tools/S3TokensReport.h"
 #include "sim/HexText.h"
+#include "sim/machine/MachineConsistency.h"
+#include "sim/uefi/StatusNames.h"
 
 namespace ccxsim {
 namespace {
@@ -86,8 +91,11 @@ void PrintChannel(std::ostream &Out, const std::string &Title, const std::string
 void PrintOptionHooks(std::ostream &Out, const std::vector<sim::OptionHookCall> &Calls) {
   Out << "\noption hooks received (" << Calls.size() << "):\n";
   if (Calls.empty()) Out << "  none\n";
+  size_t NameWidth = 0;
+  for (const sim::OptionHookCall &Call : Calls) NameWidth = std::max(NameWidth, OptionHookName(Call.HookId).size());
   for (const sim::OptionHookCall &Call : Calls) {
-    Out << "  " << Hex(Call.HookId, 8) << "  " << sim::OptionRequestName(Call.Request) << " -> "
+    Out << "  " << WithName(Hex(Call.HookId, 8), OptionHookName(Call.HookId), NameWidth) << "  "
+        << sim::OptionRequestName(Call.Request) << " -> "
         << StatusName(Call.Status) << "\n";
   }
 }
@@ -140,8 +148,13 @@ std::string MemoryTypeName(const std::optional<uint32_t> &Type) {
 void PrintHeapBuffers(std::ostream &Out, const sim::HeapSnapshot &Heap) {
   Out << "\nheap buffers (" << Heap.Buffers.size() << "):\n";
   if (!Heap.Published) Out << "  (no QORVEX_HEAP_PROTOCOL)\n";
+  size_t NameWidth = 0;
   for (const sim::HeapBufferView &Buffer : Heap.Buffers) {
-    Out << "  " << Hex(Buffer.Handle, 8) << "  " << Buffer.Size << (Buffer.Size == 1 ? " byte" : " bytes")
+    NameWidth = std::max(NameWidth, HeapHandleName(Buffer.Handle).size());
+  }
+  for (const sim::HeapBufferView &Buffer : Heap.Buffers) {
+    Out << "  " << WithName(Hex(Buffer.Handle, 8), HeapHandleName(Buffer.Handle), NameWidth) << "  " << Buffer.Size
+        << (Buffer.Size == 1 ? " byte" : " bytes")
         << ", persistence " << unsigned(Buffer.Persistence) << ", " << MemoryTypeName(Buffer.MemoryType);
     if (Buffer.Signature != HEAP_SIGNATURE || Buffer.Valid != HEAP_BUFFER_VALID) Out << ", not a valid record";
     if (!Buffer.FirstBytes.empty()) {
@@ -193,6 +206,7 @@ nlohmann::json HeapJson(const sim::HeapSnapshot &Heap) {
   Json["buffers"] = nlohmann::json::array();
   for (const sim::HeapBufferView &Buffer : Heap.Buffers) {
     Json["buffers"].push_back({{"handle", Hex(Buffer.Handle, 8)},
+                               {"name", HeapHandleName(Buffer.Handle)},
                                {"size", Buffer.Size},
                                {"persistence", Buffer.Persistence},
                                {"memory", MemoryTypeName(Buffer.MemoryType)},
@@ -254,37 +268,9 @@ nlohmann::json SnpAndBootEventsJson(const sim::BootRecord &Boot) {
 
 }  // namespace
 
-std::string StatusName(uint64_t Status) {
-  static const std::map<uint64_t, const char *> kNames = {
-      {0, "EFI_SUCCESS"},
-      {0x8000000000000001ULL, "EFI_LOAD_ERROR"},
-      {0x8000000000000002ULL, "EFI_INVALID_PARAMETER"},
-      {0x8000000000000003ULL, "EFI_UNSUPPORTED"},
-      {0x8000000000000004ULL, "EFI_BAD_BUFFER_SIZE"},
-      {0x8000000000000005ULL, "EFI_BUFFER_TOO_SMALL"},
-      {0x8000000000000006ULL, "EFI_NOT_READY"},
-      {0x8000000000000007ULL, "EFI_DEVICE_ERROR"},
-      {0x8000000000000008ULL, "EFI_WRITE_PROTECTED"},
-      {0x8000000000000009ULL, "EFI_OUT_OF_RESOURCES"},
-      {0x800000000000000EULL, "EFI_NOT_FOUND"},
-      {0x800000000000000FULL, "EFI_ACCESS_DENIED"},
-      {0x8000000000000012ULL, "EFI_TIMEOUT"},
-      {0x8000000000000013ULL, "EFI_NOT_STARTED"},
-      {0x8000000000000014ULL, "EFI_ALREADY_STARTED"},
-      {0x8000000000000015ULL, "EFI_ABORTED"},
-      {0x8000000000000019ULL, "EFI_INCOMPATIBLE_VERSION"},
-      {0x800000000000001AULL, "EFI_SECURITY_VIOLATION"},
-      {1, "EFI_WARN_UNKNOWN_GLYPH"},
-      {2, "EFI_WARN_DELETE_FAILURE"},
-      {3, "EFI_WARN_WRITE_FAILURE"},
-      {4, "EFI_WARN_BUFFER_TOO_SMALL"},
-      {5, "EFI_WARN_STALE_DATA"},
-      {6, "EFI_WARN_FILE_SYSTEM"},
-      {7, "EFI_WARN_RESET_REQUIRED"},
-  };
-  auto It = kNames.find(Status);
-  return It != kNames.end() ? It->second : Hex(Status, 16);
-}
+std::string StatusName(uint64_t Status) { return sim::EfiStatusName(Status); }
+
+std::string BootEndText(const sim::BootEnd &End) { return EndText(End); }
 
 bool RanToItsEnd(const sim::BootRecord &Boot) {
   return Boot.End.How == sim::BootEnd::Returned || Boot.End.How == sim::BootEnd::Reset;
@@ -294,6 +280,7 @@ void PrintMachine(std::ostream &Out, const sim::Machine &Machine, const std::str
   Out << "ccxsim: machine \"" << Machine.Name << "\" (" << Machine.Source << "), " << Machine.Shape.Walk().size()
       << " processors; driver image " << Image << "\n";
   if (!Machine.Description.empty()) Out << "  " << Machine.Description << "\n";
+  for (const std::string &Warning : sim::ConsistencyWarningLines(Machine)) Out << Warning << "\n";
 }
 
 void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, size_t Count) {
@@ -327,8 +314,8 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
   }
 
   Out << "\nPOST codes (" << Boot.PostCodes.size() << " writes):\n  test points:";
-  for (uint32_t Value : Boot.TestPoints) Out << " " << Hex(Value, 8);
   if (Boot.TestPoints.empty()) Out << " none";
+  for (uint32_t Value : Boot.TestPoints) Out << "\n    " << WithName(Hex(Value, 8), TestPointName(Value));
   Out << "\n  fatal stops:";
   for (uint32_t Code : Boot.FatalStops) Out << " " << Hex(Code, 8);
   if (Boot.FatalStops.empty()) Out << " none";
@@ -336,8 +323,11 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
 
   Out << "\nMSRs changed:\n";
   if (Boot.MsrChanges.empty()) Out << "  none\n";
+  size_t NameWidth = 0;
+  for (const sim::MsrChange &Change : Boot.MsrChanges) NameWidth = std::max(NameWidth, MsrName(Change.Msr).size());
   for (const sim::MsrChange &Change : Boot.MsrChanges) {
-    Out << "  " << Hex(Change.Msr, 8) << "  " << Hex(Change.Before, 16) << " -> " << Hex(Change.After, 16) << "  on "
+    Out << "  " << WithName(Hex(Change.Msr, 8), MsrName(Change.Msr), NameWidth) << "  " << Hex(Change.Before, 16)
+        << " -> " << Hex(Change.After, 16) << "  on "
         << Processors(Change.Processors, Boot.ProcessorCount) << "\n";
   }
 
@@ -350,6 +340,7 @@ void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, si
   for (const auto &[Name, Data] : Boot.Variables) Out << "  " << Name << ": " << Bytes(Data) << "\n";
 
   PrintOptionHooks(Out, Boot.OptionHooks);
+  PrintSiblingFaults(Out, Boot);
   PrintSnpAndBootEvents(Out, Boot);
 
   PrintSmram(Out, Boot);
@@ -401,10 +392,13 @@ nlohmann::json BootJson(const sim::BootRecord &Boot) {
   Json["post_codes"] = nlohmann::json::array();
   for (const auto &[Port, Value] : Boot.PostCodes) Json["post_codes"].push_back({{"port", Port}, {"value", Value}});
   Json["test_points"] = Boot.TestPoints;
+  Json["test_point_names"] = nlohmann::json::array();
+  for (uint32_t Value : Boot.TestPoints) Json["test_point_names"].push_back(TestPointName(Value));
   Json["fatal_stops"] = Boot.FatalStops;
   Json["msr_changes"] = nlohmann::json::array();
   for (const auto &Change : Boot.MsrChanges) {
     Json["msr_changes"].push_back({{"msr", Hex(Change.Msr, 8)},
+                                   {"name", MsrName(Change.Msr)},
                                    {"before", Hex(Change.Before, 16)},
                                    {"after", Hex(Change.After, 16)},
                                    {"processors", Change.Processors}});
@@ -422,9 +416,11 @@ nlohmann::json BootJson(const sim::BootRecord &Boot) {
   Json["option_hooks"] = nlohmann::json::array();
   for (const sim::OptionHookCall &Call : Boot.OptionHooks) {
     Json["option_hooks"].push_back({{"hook", Hex(Call.HookId, 8)},
+                                    {"name", OptionHookName(Call.HookId)},
                                     {"request", sim::OptionRequestName(Call.Request)},
                                     {"status", StatusName(Call.Status)}});
   }
+  Json["sibling_faults"] = SiblingFaultsJson(Boot);
   Json["smram"] = SmmJson(Boot);
   Json["heap"] = HeapJson(Boot.Heap);
   Json["tokens_smu_s3"] = S3TokensJson(Boot);

@@ -16,6 +16,8 @@ namespace ccxsim {
 std::string StatusName(uint64_t Status);
 // Whether the boot ran to its end: the entry returned and the boot was played out, or a reset ended it.
 bool RanToItsEnd(const sim::BootRecord &Boot);
+// How the boot ended: "returned", "reset (EfiResetCold)", "halted on fatal stop 0x30910235", ...
+std::string BootEndText(const sim::BootEnd &End);
 
 void PrintMachine(std::ostream &Out, const sim::Machine &Machine, const std::string &Image);
 void PrintBoot(std::ostream &Out, const sim::BootRecord &Boot, size_t Number, size_t Count);

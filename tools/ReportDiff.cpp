@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <stdexcept>
+
+#include "tools/ArrayKeys.h"
 
 namespace ccxsim {
 namespace {
@@ -38,44 +42,127 @@ std::string Shown(const json *Value) {
   return Value ? Value->dump(-1, ' ', false, json::error_handler_t::replace) : std::string(kAbsentValue);
 }
 
+// The part of the report a place lies in: a boot's member, or a top-level member.
+std::string SectionOf(const std::vector<PathStep> &Path) {
+  const bool InABoot = Path.size() >= 3 && Path[0].Kind == PathStep::Key && Path[0].Name == "boots" &&
+                       Path[1].Kind == PathStep::Index && Path[2].Kind == PathStep::Key;
+  return FormatPath(std::vector<PathStep>(Path.begin(), Path.begin() + std::min<size_t>(Path.size(), InABoot ? 3 : 1)));
+}
+
+void Record(const std::vector<PathStep> &Path, const json *Left, const json *Right,
+            ReportDifference::DifferenceKind Kind, std::vector<ReportDifference> &Out) {
+  Out.push_back({FormatPath(Path), Shown(Left), Shown(Right), Kind, SectionOf(Path)});
+}
+
+void Walk(const json *Left, const json *Right, std::vector<PathStep> &Path, const std::vector<PathPattern> &Ignore,
+          std::vector<ReportDifference> &Out, const char *LeaveOutMember = nullptr);
+
+// Both sides' objects member by member, in sorted order; LeaveOutMember is compared elsewhere.
+void WalkObjects(const json &Left, const json &Right, std::vector<PathStep> &Path,
+                 const std::vector<PathPattern> &Ignore, std::vector<ReportDifference> &Out,
+                 const char *LeaveOutMember) {
+  std::set<std::string> Keys;
+  for (const auto &Item : Left.items()) Keys.insert(Item.key());
+  for (const auto &Item : Right.items()) Keys.insert(Item.key());
+  if (LeaveOutMember != nullptr) Keys.erase(LeaveOutMember);
+  for (const std::string &Key : Keys) {
+    const auto InLeft = Left.find(Key);
+    const auto InRight = Right.find(Key);
+    Path.push_back({PathStep::Key, Key, 0, "", nullptr, ""});
+    Walk(InLeft != Left.end() ? &*InLeft : nullptr, InRight != Right.end() ? &*InRight : nullptr, Path, Ignore, Out);
+    Path.pop_back();
+  }
+}
+
+bool Ignored(const std::vector<PathStep> &Path, const std::vector<PathPattern> &Ignore) {
+  return std::any_of(Ignore.begin(), Ignore.end(),
+                     [&Path](const PathPattern &Pattern) { return Pattern.Matches(Path); });
+}
+
+// The integer a plain element holds, if it holds one (a processor number).
+std::optional<int64_t> IntegerOf(const json *Value) {
+  if (Value == nullptr || !Value->is_number_integer()) return std::nullopt;
+  return Value->get<int64_t>();
+}
+
+// A keyed array: elements pair by key, and one that only a side holds is one line. Processor
+// numbers only one side holds are one line for each run of consecutive numbers (processor=64..127),
+// so that a machine with half the processors does not give a line for each.
+void WalkKeyed(const KeyRule &Rule, const std::vector<KeyedPair> &Pairs, std::vector<PathStep> &Path,
+               const std::vector<PathPattern> &Ignore, std::vector<ReportDifference> &Out) {
+  for (size_t Index = 0; Index < Pairs.size(); Index++) {
+    const KeyedPair &Pair = Pairs[Index];
+    const bool FromLeft = Pair.Left != nullptr;
+    Path.push_back({PathStep::Index, "", FromLeft ? Pair.LeftIndex : Pair.RightIndex, "",
+                    FromLeft ? Pair.Left : Pair.Right, Pair.Label});
+    const std::optional<int64_t> First = IntegerOf(FromLeft ? Pair.Left : Pair.Right);
+    size_t Last = Index;
+    while (Rule.Member == nullptr && First && (Pair.Left == nullptr) != (Pair.Right == nullptr) &&
+           Last + 1 < Pairs.size() && !Ignored(Path, Ignore)) {
+      const KeyedPair &Next = Pairs[Last + 1];
+      const std::optional<int64_t> Number = IntegerOf(FromLeft ? Next.Left : Next.Right);
+      const bool OnTheSameSideOnly = (FromLeft ? Next.Right : Next.Left) == nullptr;
+      if (!OnTheSameSideOnly || !Number || *Number != *First + int64_t(Last + 1 - Index)) break;
+      std::vector<PathStep> NextPath = Path;
+      NextPath.back() = {PathStep::Index, "", FromLeft ? Next.LeftIndex : Next.RightIndex, "",
+                         FromLeft ? Next.Left : Next.Right, Next.Label};
+      if (Ignored(NextPath, Ignore)) break;
+      Last++;
+    }
+    if (Last > Index) {
+      Path.back().Label = std::string(Rule.Name) + "=" + std::to_string(*First) + ".." +
+                          std::to_string(*First + int64_t(Last - Index));
+      Record(Path, FromLeft ? Pair.Left : nullptr, FromLeft ? nullptr : Pair.Right,
+             FromLeft ? ReportDifference::OnlyInLeft : ReportDifference::OnlyInRight, Out);
+      Index = Last;
+    } else {
+      const bool Agrees = Pair.GroupingAgrees && Rule.Grouping != nullptr;
+      Walk(Pair.Left, Pair.Right, Path, Ignore, Out, Agrees ? Rule.Grouping : nullptr);
+    }
+    Path.pop_back();
+  }
+}
+
 // The one walk over both documents: Left or Right is null where that side lacks the place.
 void Walk(const json *Left, const json *Right, std::vector<PathStep> &Path, const std::vector<PathPattern> &Ignore,
-          std::vector<ReportDifference> &Out) {
-  for (const PathPattern &Pattern : Ignore) {
-    if (Pattern.Matches(Path)) return;
-  }
-  if (Left != nullptr && Right != nullptr && Left->is_object() && Right->is_object()) {
-    std::set<std::string> Keys;
-    for (const auto &Item : Left->items()) Keys.insert(Item.key());
-    for (const auto &Item : Right->items()) Keys.insert(Item.key());
-    for (const std::string &Key : Keys) {
-      const auto InLeft = Left->find(Key);
-      const auto InRight = Right->find(Key);
-      Path.push_back({PathStep::Key, Key, 0, "", nullptr});
-      Walk(InLeft != Left->end() ? &*InLeft : nullptr, InRight != Right->end() ? &*InRight : nullptr, Path, Ignore,
-           Out);
-      Path.pop_back();
-    }
+          std::vector<ReportDifference> &Out, const char *LeaveOutMember) {
+  if (Ignored(Path, Ignore)) return;
+  if (Left == nullptr || Right == nullptr) {
+    const bool Keyed = !Path.empty() && !Path.back().Label.empty();
+    const auto Kind = !Keyed ? ReportDifference::Changed
+                      : Left ? ReportDifference::OnlyInLeft
+                             : ReportDifference::OnlyInRight;
+    Record(Path, Left, Right, Kind, Out);
     return;
   }
-  if (Left != nullptr && Right != nullptr && Left->is_array() && Right->is_array()) {
-    // Elements pair by position: an element added in the middle shows as every later one changed,
-    // which is what a regression check wants to see rather than a guess at the alignment.
+  if (Left->is_object() && Right->is_object()) {
+    WalkObjects(*Left, *Right, Path, Ignore, Out, LeaveOutMember);
+    return;
+  }
+  if (Left->is_array() && Right->is_array()) {
+    if (const KeyRule *Rule = FindKeyRule(Path)) {
+      if (const auto Pairs = PairByKey(*Rule, *Left, *Right)) {
+        WalkKeyed(*Rule, *Pairs, Path, Ignore, Out);
+        return;
+      }
+    }
+    // Any other array pairs by position: an element added in the middle shows as every later one
+    // changed, which is what a regression check wants of a sequence rather than a guess at the
+    // alignment.
     if (Left->size() != Right->size()) {
-      Out.push_back(
-          {FormatPath(Path), "length " + std::to_string(Left->size()), "length " + std::to_string(Right->size())});
+      Out.push_back({FormatPath(Path), "length " + std::to_string(Left->size()),
+                     "length " + std::to_string(Right->size()), ReportDifference::Changed, SectionOf(Path)});
     }
     for (size_t Index = 0; Index < std::max(Left->size(), Right->size()); Index++) {
       const json *LeftElement = Index < Left->size() ? &(*Left)[Index] : nullptr;
       const json *RightElement = Index < Right->size() ? &(*Right)[Index] : nullptr;
-      Path.push_back({PathStep::Index, "", Index, "", LeftElement != nullptr ? LeftElement : RightElement});
+      Path.push_back({PathStep::Index, "", Index, "", LeftElement != nullptr ? LeftElement : RightElement, ""});
       Walk(LeftElement, RightElement, Path, Ignore, Out);
       Path.pop_back();
     }
     return;
   }
-  if (Left == nullptr || Right == nullptr || *Left != *Right)
-    Out.push_back({FormatPath(Path), Shown(Left), Shown(Right)});
+  if (*Left != *Right) Record(Path, Left, Right, ReportDifference::Changed, Out);
 }
 
 [[noreturn]] void PatternError(const std::string &Text, size_t Column, const std::string &What) {
@@ -92,7 +179,7 @@ std::string FormatPath(const std::vector<PathStep> &Path) {
     if (IsKey && !Text.empty()) Text += '.';
     switch (Step.Kind) {
       case PathStep::Key: Text += IsPlainIdentifier(Step.Name) ? Step.Name : json(Step.Name).dump(); break;
-      case PathStep::Index: Text += "[" + std::to_string(Step.Number) + "]"; break;
+      case PathStep::Index: Text += "[" + (Step.Label.empty() ? std::to_string(Step.Number) : Step.Label) + "]"; break;
       case PathStep::AnyKey: Text += "*"; break;
       case PathStep::AnyIndex: Text += "[*]"; break;
       case PathStep::IndexWhere: Text += "[" + Step.Name + "=" + Step.Value + "]"; break;
@@ -122,11 +209,12 @@ PathPattern PathPattern::Parse(const std::string &Text) {
                           std::all_of(Inside.begin(), Inside.end(), [](char C) { return C >= '0' && C <= '9'; });
       const size_t Equals = Inside.find('=');
       if (Inside == "*") {
-        Result.Steps.push_back({PathStep::AnyIndex, "", 0, "", nullptr});
+        Result.Steps.push_back({PathStep::AnyIndex, "", 0, "", nullptr, ""});
       } else if (Digits) {
-        Result.Steps.push_back({PathStep::Index, "", std::stoull(Inside), "", nullptr});
+        Result.Steps.push_back({PathStep::Index, "", std::stoull(Inside), "", nullptr, ""});
       } else if (Equals != std::string::npos && Equals > 0 && Equals + 1 < Inside.size()) {
-        Result.Steps.push_back({PathStep::IndexWhere, Inside.substr(0, Equals), 0, Inside.substr(Equals + 1), nullptr});
+        Result.Steps.push_back(
+            {PathStep::IndexWhere, Inside.substr(0, Equals), 0, Inside.substr(Equals + 1), nullptr, ""});
       } else {
         Fail(At + 1, "expected an index, * or member=value between [ and ], not \"" + Inside + "\"");
       }
@@ -144,14 +232,14 @@ PathPattern PathPattern::Parse(const std::string &Text) {
       } catch (const json::exception &) {
         Fail(At, "quoted key that is not a JSON string");
       }
-      Result.Steps.push_back({PathStep::Key, Key.get<std::string>(), 0, "", nullptr});
+      Result.Steps.push_back({PathStep::Key, Key.get<std::string>(), 0, "", nullptr, ""});
       At = End + 1;
       State = AfterStep;
     } else {
       const size_t End = std::min(Text.find_first_of(".[]\"", At), Text.size());
       if (End == At) Fail(At, "expected a key, not '" + std::string(1, Text[At]) + "'");
       const std::string Name = Text.substr(At, End - At);
-      Result.Steps.push_back({Name == "*" ? PathStep::AnyKey : PathStep::Key, Name, 0, "", nullptr});
+      Result.Steps.push_back({Name == "*" ? PathStep::AnyKey : PathStep::Key, Name, 0, "", nullptr, ""});
       At = End;
       State = AfterStep;
     }

@@ -1,8 +1,9 @@
 // Field-by-field comparison of two JSON documents, such as the report.json of two ccxsim runs.
 //
 // A place in a document is written the way a reader would name it: object keys joined with '.',
-// array indices in brackets, and a key that is not a plain identifier quoted as a JSON string,
-// e.g. boots[0].msr_changes[3].after or boots[0].acpi."SSDT-CPC".
+// array indices in brackets (for a record of a keyed array, ArrayKeys.h, its key instead), and a
+// key that is not a plain identifier quoted as a JSON string, e.g. boots[0].steps[3],
+// boots[0].msr_changes[msr=0x00000202].after or boots[0].acpi."SSDT-CPC".
 #ifndef TOOLS_REPORTDIFF_H_
 #define TOOLS_REPORTDIFF_H_
 
@@ -24,6 +25,9 @@ struct PathStep {
   std::string Value;  // IndexWhere
   // During a walk, the element an Index step leads to (either side's, the left one first).
   const nlohmann::json *Element = nullptr;
+  // During a walk, an element of a keyed array: its key ("protocol=gFooGuid"), shown instead of the
+  // index (Number is then its place on the side Element belongs to).
+  std::string Label;
 };
 
 // "(root)" for the document itself.
@@ -50,12 +54,19 @@ class PathPattern {
 };
 
 // A place where the two documents differ, with each side's value as compact JSON, or "(absent)"
-// where the key or element is missing on that side. Arrays of different lengths give one entry
-// for the array itself, with the values "length N", before the entries of the extra elements.
+// where the key or element is missing on that side. Arrays that pair by position and differ in
+// length give one entry for the array itself, with the values "length N", before the entries of
+// the extra elements. In a keyed array (ArrayKeys.h) an element only one side holds is one entry
+// of kind OnlyInLeft or OnlyInRight, named by its key.
 struct ReportDifference {
+  enum DifferenceKind { Changed, OnlyInLeft, OnlyInRight };
   std::string Path;
   std::string Left;
   std::string Right;
+  DifferenceKind Kind = Changed;
+  // The part of the report the place lies in: a boot's top-level member (boots[0].installed), or
+  // a top-level member of the document outside the boots (machine); "(root)" for the document.
+  std::string Section;
 };
 
 inline constexpr const char *kAbsentValue = "(absent)";

@@ -1,9 +1,13 @@
 #include "tools/S3TokensReport.h"
-#include "sim/HexText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+
+#include "arch/Msr.h"
+#include "sim/HexText.h"
+#include "tools/ReportNames.h"
 
 namespace ccxsim {
 namespace {
@@ -36,12 +40,15 @@ void PrintTokenTable(std::ostream &Out, const char *Name, const sim::TokenTableV
                      const sim::TokenTableView &After, int ValueDigits) {
   Out << "  " << Name << ": " << TableState(Before) << " -> " << TableState(After) << "\n";
   std::map<uint32_t, uint16_t> Old(Before.Tokens.begin(), Before.Tokens.end());
+  size_t NameWidth = 0;
+  for (const auto &Token : After.Tokens) NameWidth = std::max(NameWidth, TokenName(Token.first).size());
   for (const auto &[Uid, Value] : After.Tokens) {
     auto It = Old.find(Uid);
     std::string Change = It == Old.end() ? "  (new)"
                          : It->second != Value ? "  (was " + Hex(It->second, ValueDigits) + ")"
                                                : "";
-    Out << "    " << Hex(Uid, 8) << " = " << Hex(Value, ValueDigits) << Change << "\n";
+    Out << "    " << WithName(Hex(Uid, 8), TokenName(Uid), NameWidth) << " = " << Hex(Value, ValueDigits) << Change
+        << "\n";
   }
 }
 
@@ -49,7 +56,9 @@ nlohmann::json TableJson(const sim::TokenTableView &Table) {
   nlohmann::json Json = {{"offset", Table.Offset},       {"initialized", Table.Initialized},
                          {"capacity", Table.Capacity},   {"count", Table.Count},
                          {"problem", Table.Problem},     {"tokens", nlohmann::json::array()}};
-  for (const auto &[Uid, Value] : Table.Tokens) Json["tokens"].push_back({{"uid", Hex(Uid, 8)}, {"value", Value}});
+  for (const auto &[Uid, Value] : Table.Tokens) {
+    Json["tokens"].push_back({{"uid", Hex(Uid, 8)}, {"name", TokenName(Uid)}, {"value", Value}});
+  }
   return Json;
 }
 
@@ -96,7 +105,8 @@ void PrintS3Tokens(std::ostream &Out, const sim::BootRecord &Boot) {
     Out << "  message " << Hex(Call.Address, 2) << "  argument " << Call.Value << " (" << Hex(Call.Value) << ")\n";
   }
 
-  Out << "\nP-state 0 (MSR 0xC0010064) of every processor:\n";
+  Out << "\nP-state 0 (MSR " << WithName(Hex(Msr::PstateDef0::Number, 8), MsrName(Msr::PstateDef0::Number))
+      << ") of every processor:\n";
   for (const sim::Pstate0Group &Group : Record.Pstate0) {
     Out << "  " << Hex(Group.Value, 16) << "  " << ProcessorList(Group.Processors, Boot.ProcessorCount) << "\n";
   }

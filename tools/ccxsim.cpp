@@ -2,15 +2,17 @@
 // compares two such reports field by field.
 //
 //   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
-//               [--cost-model FILE] [--image FILE] [--trace FILE] [--trace-svg FILE]
-//   ccxsim diff [--ignore PATTERN]... A.json B.json
+//               [--cost-model FILE] [--image FILE [--gdb]] [--trace FILE] [--trace-svg FILE]
+//   ccxsim diff [--ignore PATTERN]... [--ignore-file FILE]... [--preset NAME]... A.json B.json
 //   ccxsim machine FILE
+//   ccxsim tables DIR|FILE
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,16 +20,21 @@
 #include "sim/machine/JsonFields.h"
 #include "sim/image/DeliveredImage.h"
 #include "sim/machine/Machine.h"
+#include "sim/machine/MachineConsistency.h"
 #include "sim/platform/BootRunner.h"
 #include "sim/platform/BootTimeline.h"
 #include "tools/AccessReport.h"
 #include "tools/AcpiReport.h"
 #include "tools/AffinityTablesReport.h"
+#include "tools/BootExpectation.h"
 #include "tools/DiffCommand.h"
+#include "tools/GdbSession.h"
 #include "tools/PlatformTablesReport.h"
+#include "tools/ProcessorMap.h"
 #include "tools/Report.h"
 #include "tools/S3TokensReport.h"
 #include "tools/ServiceCalls.h"
+#include "tools/TablesCommand.h"
 #include "tools/TraceEventJson.h"
 #include "tools/TraceSvg.h"
 
@@ -35,7 +42,7 @@ namespace {
 
 const char *kUsage =
     "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
-    "                   [--cost-model FILE] [--image FILE] [--trace FILE] [--trace-svg FILE]\n"
+    "                   [--cost-model FILE] [--image FILE] [--trace FILE] [--trace-svg FILE] [--processors]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
@@ -47,13 +54,20 @@ const char *kUsage =
     "                    the shared heap that driver publishes\n"
     "  --cost-model FILE estimate the time on hardware with the latencies in FILE (default: the built-in\n"
     "                    copy of data/latencies.json)\n"
-    "  --image FILE      boot the delivered PE32+ driver image (build/firmware/CcxRellDxe.efi, or\n"
-    "                    CcxRellDxeDebug.efi for its debug output) instead of the host build: it runs\n"
+    "  --image FILE      boot the delivered PE32+ driver image (build/firmware/CcxRellDxe.efi; with\n"
+    "                    --debug-output the CcxRellDxeDebug.efi beside it) instead of the host build: it runs\n"
     "                    natively, with the instructions a process may not execute trapped and emulated\n"
     "  --trace FILE      write every boot's timeline to FILE in the Trace Event Format (open it in\n"
     "                    ui.perfetto.dev or chrome://tracing): phases, notify functions, service calls and\n"
     "                    AP procedures, in the estimated time of the cost model, with their access counts\n"
-    "  --trace-svg FILE  draw the same timeline as an SVG picture\n";
+    "  --trace-svg FILE  draw the same timeline as an SVG picture\n"
+    "  --gdb             with --image: run this boot under gdb, with the image's symbols loaded where it is\n"
+    "                    placed and its trapped instructions passed on silently (docs/image-boot.md)\n"
+    "  --processors      print the map from processor index to socket, die, complex die, complex, core,\n"
+    "                    thread and APIC ID (report.json always holds it, as \"processors\")\n"
+    "  exit status: 0 every boot showed what its machine expects (\"expect\"), 1 the driver's answers differ\n"
+    "  from the machine, 2 usage or machine-file error, 3 a boot did not show what was expected, 4 a boot\n"
+    "  could not run or did not run to its end\n";
 
 const char *kMachineUsage =
     "usage: ccxsim machine FILE\n"
@@ -70,10 +84,13 @@ struct Arguments {
   std::string ImageFile;
   std::string TraceFile;
   std::string TraceSvgFile;
+  bool ProcessorMap = false;
+  bool Gdb = false;
+  std::vector<std::string> BootArguments;  // every option but --gdb, for the run under gdb
 };
 
 [[noreturn]] void UsageError(const std::string &What) {
-  std::cerr << "ccxsim: " << What << "\n" << kUsage << kMachineUsage << ccxsim::kDiffUsage;
+  std::cerr << "ccxsim: " << What << "\n" << kUsage << kMachineUsage << ccxsim::kDiffUsage << ccxsim::kTablesUsage;
   std::exit(2);
 }
 
@@ -81,12 +98,13 @@ Arguments Parse(int argc, char **argv) {
   if (argc < 2) UsageError("no command given");
   const std::string Command = argv[1];
   if (Command == "help" || Command == "--help" || Command == "-h") {
-    std::cout << kUsage << kMachineUsage << ccxsim::kDiffUsage;
+    std::cout << kUsage << kMachineUsage << ccxsim::kDiffUsage << ccxsim::kTablesUsage;
     std::exit(0);
   }
   if (Command != "boot") UsageError("unknown command \"" + Command + "\"");
   Arguments Result;
   for (int Index = 2; Index < argc; Index++) {
+    const int First = Index;
     const std::string Option = argv[Index];
     auto Value = [&]() -> std::string {
       if (Index + 1 >= argc) UsageError(Option + " needs a value");
@@ -115,9 +133,15 @@ Arguments Parse(int argc, char **argv) {
       Result.TraceFile = Value();
     } else if (Option == "--trace-svg") {
       Result.TraceSvgFile = Value();
+    } else if (Option == "--processors") {
+      Result.ProcessorMap = true;
+    } else if (Option == "--gdb") {
+      Result.Gdb = true;
+      continue;
     } else {
       UsageError("unknown option \"" + Option + "\"");
     }
+    Result.BootArguments.insert(Result.BootArguments.end(), argv + First, argv + Index + 1);
   }
   return Result;
 }
@@ -137,11 +161,35 @@ int RunMachineCommand(int argc, char **argv) {
   if (argc != 3) UsageError("machine takes one description file");
   try {
     std::cout << sim::MergedMachineText(argv[2]);
+    // On the error stream, so that the printed description stays a file of its own.
+    for (const std::string &Warning : sim::ConsistencyWarningLines(sim::LoadMachineFile(argv[2]))) {
+      std::cerr << Warning << "\n";
+    }
   } catch (const std::exception &Error) {
     std::cerr << "ccxsim: " << Error.what() << "\n";
     return 2;
   }
   return 0;
+}
+
+// The image file to boot for --image. With --debug-output that is the image built with debug output,
+// which the firmware build writes beside the delivered one (CcxRellDxe.efi, CcxRellDxeDebug.efi);
+// Note then says which it is. Throws std::runtime_error naming the file to pass when there is none.
+struct ImageChoice {
+  std::filesystem::path File;
+  std::string Note;
+};
+ImageChoice ChooseImageFile(const std::filesystem::path &Given, bool DebugOutput) {
+  const std::string Stem = Given.stem().string();
+  if (!DebugOutput || Stem.ends_with("Debug")) return {Given, ""};
+  const std::filesystem::path Debug = Given.parent_path() / (Stem + "Debug" + Given.extension().string());
+  std::error_code Ignored;
+  if (!std::filesystem::is_regular_file(Debug, Ignored)) {
+    throw std::runtime_error("--debug-output needs the image built with debug output, and " + Debug.string() +
+                             " does not exist: pass the debug image with --image (the firmware build writes "
+                             "CcxRellDxeDebug.efi beside CcxRellDxe.efi)");
+  }
+  return {Debug, " (the debug-output build beside " + Given.filename().string() + ", for --debug-output)"};
 }
 
 }  // namespace
@@ -151,13 +199,24 @@ int main(int argc, char **argv) {
     return ccxsim::RunDiffCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
   }
   if (argc >= 2 && std::string(argv[1]) == "machine") return RunMachineCommand(argc, argv);
+  if (argc >= 2 && std::string(argv[1]) == "tables") {
+    return ccxsim::RunTablesCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+  }
   const Arguments Args = Parse(argc, argv);
+  if (Args.Gdb) {
+    if (Args.ImageFile.empty()) UsageError("--gdb debugs the delivered image: give it with --image FILE");
+    return ccxsim::ExecBootUnderGdb(Args.BootArguments, std::cerr);
+  }
   // Each boot of a run asks for the same simulated DRAM and threads as the one before.
   sim::KeepHostResourcesBetweenBoots(true);
   sim::Machine Machine;
   std::unique_ptr<sim::DeliveredImage> Delivered;
+  ImageChoice DeliveredFile;
   try {
-    if (!Args.ImageFile.empty()) Delivered = std::make_unique<sim::DeliveredImage>(Args.ImageFile);
+    if (!Args.ImageFile.empty()) {
+      DeliveredFile = ChooseImageFile(Args.ImageFile, Args.DebugOutput);
+      Delivered = std::make_unique<sim::DeliveredImage>(DeliveredFile.File);
+    }
     Machine = Args.MachineFile.empty() ? sim::DefaultMachine() : sim::LoadMachineFile(Args.MachineFile);
     if (!Args.CostModelFile.empty()) ccxsim::UseCostModel(sim::LoadCostModelFile(Args.CostModelFile));
   } catch (const std::exception &Error) {
@@ -180,12 +239,16 @@ int main(int argc, char **argv) {
   }
 
   const std::string ImageName = Delivered ? Delivered->Name() : Image.Name;
-  ccxsim::PrintMachine(std::cout, Machine, ImageName);
+  ccxsim::PrintMachine(std::cout, Machine, ImageName + DeliveredFile.Note);
   nlohmann::json Report;
   Report["machine"] = {{"name", Machine.Name}, {"source", Machine.Source}, {"processors", Machine.Shape.Walk().size()}};
+  Report["machine"]["warnings"] = sim::ConsistencyWarningLines(Machine);
   Report["image"] = ImageName;
+  Report["processors"] = ccxsim::ProcessorMapJson(Machine);
+  if (Args.ProcessorMap) ccxsim::PrintProcessorMap(std::cout, Machine);
   bool AllEnded = true;
   bool AllAgree = true;
+  ccxsim::RunVerdict Verdict;
   const bool Tracing = !Args.TraceFile.empty() || !Args.TraceSvgFile.empty();
   std::vector<ccxsim::BootTrace> Traces;
   for (uint64_t Boot = 1; Boot <= Args.Boots; Boot++) {
@@ -219,6 +282,7 @@ int main(int argc, char **argv) {
       }
       ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
       Report["boots"].push_back(ccxsim::BootJson(Record));
+      const bool AgreedBefore = AllAgree;
       AllAgree = AllAgree && !ccxsim::TokensDisagree(Record);
       ccxsim::PrintAcpiProcessors(std::cout, Acpi);
       Report["boots"].back()["acpi_processor_objects"] = ccxsim::AcpiProcessorsJson(Acpi);
@@ -240,9 +304,14 @@ int main(int argc, char **argv) {
         return 2;
       }
       AllEnded = AllEnded && ccxsim::RanToItsEnd(Record);
+      const std::vector<ccxsim::UnmetExpectation> Unmet = ccxsim::CheckExpectation(ThisBoot.Expect, Record);
+      ccxsim::PrintExpectation(std::cout, Unmet);
+      Report["boots"].back()["expectation"] = ccxsim::ExpectationJson(Unmet);
+      Verdict.Checked(Boot, Unmet, AgreedBefore && !AllAgree);
     } catch (const std::exception &Error) {
       std::cerr << "ccxsim: boot " << Boot << " could not run: " << Error.what() << "\n";
       AllEnded = false;
+      Verdict.CouldNotRun(Boot, Error.what());
       break;
     }
   }
@@ -273,5 +342,9 @@ int main(int argc, char **argv) {
   }
   std::cout << "\n" << (AllEnded ? "every boot ran to its end" : "a boot did not run to its end") << "\n";
   if (!AllAgree) std::cout << "the driver's answers differ from the machine (see the ERROR lines)\n";
-  return AllEnded && AllAgree ? 0 : 1;
+  // The last line says why a run failed, for the log of a CI job that checks the exit status.
+  if (Verdict.ExitStatus() != ccxsim::kExitAsExpected) {
+    std::cout << "exit status " << Verdict.ExitStatus() << ": " << Verdict.Why() << "\n";
+  }
+  return Verdict.ExitStatus();
 }

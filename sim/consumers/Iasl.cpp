@@ -26,15 +26,16 @@ std::string Quoted(const std::string &Text) {
 
 }  // namespace
 
-std::optional<std::filesystem::path> FindIasl() {
+std::optional<std::filesystem::path> FindIasl() { return FindHostTool("iasl"); }
+
+std::optional<std::filesystem::path> FindHostTool(const std::string &Program) {
   const char *Path = std::getenv("PATH");
-  if (Path == nullptr) return std::nullopt;
-  std::string Directories = Path;
+  std::string Directories = std::string(Path == nullptr ? "" : Path) + ":/usr/sbin:/sbin";
   size_t Start = 0;
   while (Start <= Directories.size()) {
     size_t End = Directories.find(':', Start);
     if (End == std::string::npos) End = Directories.size();
-    const std::filesystem::path Candidate = std::filesystem::path(Directories.substr(Start, End - Start)) / "iasl";
+    const std::filesystem::path Candidate = std::filesystem::path(Directories.substr(Start, End - Start)) / Program;
     std::error_code Error;
     if (End > Start && std::filesystem::is_regular_file(Candidate, Error)) return Candidate;
     Start = End + 1;
@@ -44,12 +45,17 @@ std::optional<std::filesystem::path> FindIasl() {
 
 IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string> &Arguments,
                 const std::filesystem::path &Directory) {
-  std::string Command = "cd " + Quoted(Directory.string()) + " && " + Quoted(Iasl.string());
+  return RunHostTool(Iasl, Arguments, Directory);
+}
+
+IaslRun RunHostTool(const std::filesystem::path &Tool, const std::vector<std::string> &Arguments,
+                    const std::filesystem::path &Directory) {
+  std::string Command = "cd " + Quoted(Directory.string()) + " && " + Quoted(Tool.string());
   for (const std::string &Argument : Arguments) Command += " " + Quoted(Argument);
   Command += " 2>&1";
   HostProgramLaunch Untrapped;
   FILE *Pipe = popen(Command.c_str(), "r");
-  if (Pipe == nullptr) throw std::runtime_error("cannot start " + Iasl.string());
+  if (Pipe == nullptr) throw std::runtime_error("cannot start " + Tool.string());
   IaslRun Run;
   char Buffer[4096];
   size_t Read = 0;

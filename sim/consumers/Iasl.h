@@ -18,9 +18,15 @@ struct IaslRun {
 
 // The path of iasl on the PATH, if it is there.
 std::optional<std::filesystem::path> FindIasl();
+// The path of Program on the PATH or, for the system tools that live there (dmidecode), in
+// /usr/sbin or /sbin.
+std::optional<std::filesystem::path> FindHostTool(const std::string &Program);
 // Runs iasl with Arguments in Directory; throws std::runtime_error when it cannot be started.
 IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string> &Arguments,
                 const std::filesystem::path &Directory);
+// The same for any other host tool (dmidecode).
+IaslRun RunHostTool(const std::filesystem::path &Tool, const std::vector<std::string> &Arguments,
+                    const std::filesystem::path &Directory);
 // Compiles Dir/Name.dsl to Dir/Name.aml.
 IaslRun CompileAsl(const std::filesystem::path &Iasl, const std::filesystem::path &Dir, const std::string &Name);
 

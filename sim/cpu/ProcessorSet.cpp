@@ -21,25 +21,22 @@ void RequireKnownProcessors(const Overrides &ByProcessor, size_t Count, const ch
 
 }  // namespace
 
-ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Config)
-    : Machine_(Machine), Maxima_(MaximaOf(Machine, Config.CoreFieldPadding, Config.FoldedComplexes)) {
-  const std::vector<TopologyPosition> Positions = Machine_.Walk();
-  RequireKnownProcessors(Config.MsrResetOverrides, Positions.size(), "MSR reset values");
-  RequireKnownProcessors(Config.CpuidOverrides, Positions.size(), "CPUID answers");
-
-  const ApicIdLayout Layout = LayoutOf(Maxima_);
-  auto SharedCpuid = std::make_shared<const CpuidTable>(Config.Cpuid);
+std::vector<ProcessorIdentity> NumberProcessors(const Topology &Machine, const ProcessorConfig &Config) {
+  const ApicIdMaxima Maxima = MaximaOf(Machine, Config.CoreFieldPadding, Config.FoldedComplexes);
+  const std::vector<TopologyPosition> Positions = Machine.Walk();
+  const ApicIdLayout Layout = LayoutOf(Maxima);
+  const uint32_t ComplexDies = Machine.MaxCount(TopologyLevel::ComplexDie);
   std::map<uint32_t, size_t> Numbered;
-  Processors_.reserve(Positions.size());
+  std::vector<ProcessorIdentity> Identities;
+  Identities.reserve(Positions.size());
   for (size_t Index = 0; Index < Positions.size(); ++Index) {
-    ProcessorIdentity Identity;
+    ProcessorIdentity &Identity = Identities.emplace_back();
     Identity.Index = Index;
     Identity.Position = Positions[Index];
-    const uint32_t ComplexDies = Machine_.MaxCount(TopologyLevel::ComplexDie);
     Identity.ApicId =
-        ApicIdOf(Maxima_, Config.FoldedComplexes ? FoldedPosition(Positions[Index], ComplexDies) : Positions[Index]);
+        ApicIdOf(Maxima, Config.FoldedComplexes ? FoldedPosition(Positions[Index], ComplexDies) : Positions[Index]);
     Identity.CoreId = Identity.ApicId >> Layout.CoreShift;
-    Identity.ThreadsPerCore = Maxima_.ThreadsPerCore;
+    Identity.ThreadsPerCore = Maxima.ThreadsPerCore;
 
     // The APIC ID has no die field, so threads that differ only in their die would be numbered
     // alike; a machine like that cannot be told apart by the driver or the operating system.
@@ -49,7 +46,20 @@ ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Confi
                           Positions[Earlier->second].Describe() + " and " + Positions[Index].Describe() +
                           "; the APIC ID has no die field, so a socket can have only one die");
     }
+  }
+  return Identities;
+}
 
+ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Config)
+    : Machine_(Machine), Maxima_(MaximaOf(Machine, Config.CoreFieldPadding, Config.FoldedComplexes)) {
+  const std::vector<ProcessorIdentity> Identities = NumberProcessors(Machine_, Config);
+  RequireKnownProcessors(Config.MsrResetOverrides, Identities.size(), "MSR reset values");
+  RequireKnownProcessors(Config.CpuidOverrides, Identities.size(), "CPUID answers");
+
+  auto SharedCpuid = std::make_shared<const CpuidTable>(Config.Cpuid);
+  Processors_.reserve(Identities.size());
+  for (const ProcessorIdentity &Identity : Identities) {
+    const size_t Index = Identity.Index;
     MsrValues ResetMsrs(MsrValues::Entries(Config.MsrResetValues.begin(), Config.MsrResetValues.end()));
     if (auto Own = Config.MsrResetOverrides.find(Index); Own != Config.MsrResetOverrides.end()) {
       for (const auto &[Msr, Value] : Own->second) ResetMsrs.Put(Msr, Value);

@@ -36,6 +36,11 @@ struct UnimplementedMsrRead {
   bool operator==(const UnimplementedMsrRead &) const = default;
 };
 
+// Every processor's identity in walk order (its position, APIC ID and core number), numbered
+// exactly as a ProcessorSet of the same machine numbers its processors. Throws TopologyError for an
+// impossible topology and for one in which two threads would get the same APIC ID.
+std::vector<ProcessorIdentity> NumberProcessors(const Topology &Machine, const ProcessorConfig &Config);
+
 class ProcessorSet {
  public:
   // Throws TopologyError for an impossible topology, for one in which two threads would get the

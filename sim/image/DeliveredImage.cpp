@@ -1,5 +1,6 @@
 #include "sim/image/DeliveredImage.h"
 #include "sim/image/PeSymbols.h"
+#include "sim/image/DebuggerHook.h"
 
 #include <sys/mman.h>
 
@@ -41,7 +42,8 @@ DeliveredImage::DeliveredImage(const std::filesystem::path &File)
     : Name_(File.filename().string()),
       Bytes_(ReadFile(File)),
       Info_(ParsePeImage(Bytes_, Name_)),
-      Functions_(ReadPeFunctionSymbols(Bytes_, Info_)) {}
+      Functions_(ReadPeFunctionSymbols(Bytes_, Info_)),
+      Symbols_(FindPeSymbolFile(File, Info_, Bytes_)) {}
 
 std::string DeliveredImage::SymbolAt(uint64_t Address) const {
   if (Base_ == 0 || Address < Base_ || Address - Base_ >= Info_.SizeOfImage) return "";
@@ -49,7 +51,10 @@ std::string DeliveredImage::SymbolAt(uint64_t Address) const {
   return Found == Functions_.end() ? "" : Found->second;
 }
 
-DeliveredImage::~DeliveredImage() = default;
+DeliveredImage::~DeliveredImage() {
+  // A boot that never reached Unload leaves no record pointing at this image's strings.
+  if (Session_) WithdrawImageFromDebugger();
+}
 
 EFI_IMAGE_ENTRY_POINT DeliveredImage::Load(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage) {
   std::string Why;
@@ -74,6 +79,8 @@ EFI_IMAGE_ENTRY_POINT DeliveredImage::Load(Platform &Machine, EFI_LOADED_IMAGE_P
       Base, Base + Info_.SizeOfImage, Machine.Devices().Mmio().ClaimedRanges(), [&Machine](const std::string &Problem) {
         Machine.EndBoot({BootEnd::SimulatorError, 0, "delivered image: " + Problem});
       });
+  // A debugger sets its breakpoints in the image now that its bytes are in place.
+  AnnounceImageToDebugger(Symbols_, Name_, Base, Base + (Info_.Sections.empty() ? 0 : Info_.Sections[0].VirtualAddress));
   LoadedImage.ImageBase = reinterpret_cast<VOID *>(Base);
   LoadedImage.ImageSize = Info_.SizeOfImage;
   return reinterpret_cast<EFI_IMAGE_ENTRY_POINT>(Base + Info_.EntryPointRva);
@@ -81,6 +88,7 @@ EFI_IMAGE_ENTRY_POINT DeliveredImage::Load(Platform &Machine, EFI_LOADED_IMAGE_P
 
 void DeliveredImage::Unload(Platform &, BootRecord &Record) {
   if (!Session_) return;
+  WithdrawImageFromDebugger();
   Record.ImageBase = Base_;
   const auto Counts = Session_->Counts();
   for (size_t Kind = 0; Kind < kTrapKindCount; Kind++) {

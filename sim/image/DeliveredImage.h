@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/image/PeDebugFile.h"
 #include "sim/image/PeImage.h"
 #include "sim/image/TrapHandler.h"
 #include "sim/platform/DriverLoader.h"
@@ -36,6 +37,7 @@ class DeliveredImage : public DriverLoader {
   std::vector<uint8_t> Bytes_;
   PeImageInfo Info_;
   std::map<uint32_t, std::string> Functions_;  // by RVA
+  PeSymbolFile Symbols_;                       // what a debugger reads for the image
   uint64_t Base_ = 0;
   std::unique_ptr<ImageTrapSession> Session_;
 };

@@ -27,6 +27,13 @@ Machine MachineForBoot(const Machine &Description, uint64_t Number) {
   const size_t Index = std::min<uint64_t>(Number, Description.Boots.size()) - 1;
   const BootVariation &Variation = Description.Boots[Index];
   if (Variation.DownCored) SetDownCored(Result, *Variation.DownCored);
+  // The machine's faults hold for every boot; a boot's own come on top.
+  Result.Faults.insert(Result.Faults.end(), Variation.Faults.begin(), Variation.Faults.end());
+  const BootExpectation &Own = Variation.Expect;
+  if (Own.EntryStatus) Result.Expect.EntryStatus = Own.EntryStatus;
+  if (Own.FatalStops) Result.Expect.FatalStops = Own.FatalStops;
+  if (Own.RanToItsEnd) Result.Expect.RanToItsEnd = Own.RanToItsEnd;
+  if (Own.SiblingFailures) Result.Expect.SiblingFailures = Own.SiblingFailures;
   return Result;
 }
 

@@ -13,6 +13,7 @@
 
 #include "sim/cpu/ProcessorSet.h"
 #include "sim/cpu/Topology.h"
+#include "sim/machine/PcdItems.h"
 #include "sim/machine/S3TokenSettings.h"
 #include "sim/uefi/PhysicalMemory.h"
 
@@ -83,11 +84,27 @@ struct CoprocessorSettings {
   uint32_t HoldPolls = 2;
 };
 
+// What a boot is expected to show, for a run whose exit status a CI checks. A field left unset
+// takes its default: the entry returns EFI_SUCCESS, no fatal stop, the boot runs to its end, and
+// the sibling queries that answered the driver an error are not checked.
+struct BootExpectation {
+  // The entry's status; nullopt inside: the entry is expected not to return.
+  std::optional<std::optional<uint64_t>> EntryStatus;
+  std::optional<std::vector<uint32_t>> FatalStops;
+  std::optional<bool> RanToItsEnd;
+  // The injected faults that fired with an error status, as "service.query".
+  std::optional<std::vector<std::string>> SiblingFailures;
+};
+
 // What one boot of a run of boots changes: boot N of the run takes entry N - 1, and every boot
 // after the list takes its last entry. A field left unset keeps the machine's own setting.
 struct BootVariation {
   // Whether the pre-memory phase down-cored this boot (it then hands over heap buffer 0xA036).
   std::optional<bool> DownCored;
+  // Faults of this boot, injected besides the machine's own.
+  std::vector<InjectedFault> Faults;
+  // What this boot is expected to show; a field it states replaces the machine's.
+  BootExpectation Expect;
 };
 
 // The SOC component's service (sibling "soc"): the highest core frequency in 25 MHz units, and
@@ -144,6 +161,8 @@ struct Machine {
   std::map<uint64_t, uint64_t> Pcd;
   std::map<std::string, SiblingArrival> Siblings;
   std::vector<InjectedFault> Faults;
+  // What every boot is expected to show, from "expect".
+  BootExpectation Expect;
   // Proximity domains of complexes, from "numa_domains".
   std::vector<ComplexDomain> NumaDomains;
   // The _CPC builder's settings, from "cppc".
@@ -175,9 +194,6 @@ bool IsDownCored(const Machine &Description);
 void SetDownCored(Machine &Description, bool DownCored);
 // The machine as boot Number (1 = the first) of a run finds it.
 Machine MachineForBoot(const Machine &Description, uint64_t Number);
-
-// The name of a configuration item ("PcdCcxPpinSocket0"), or its token number in decimal.
-std::string PcdItemName(uint64_t Token);
 
 // The sibling components a description may name, and the boot phases an arrival may follow.
 const std::vector<std::string> &KnownSiblings();

@@ -3,26 +3,16 @@
 #include "arch/CoreComplexRegisters.h"
 #include "arch/Cpuid.h"
 #include "interfaces/PlatformConfig.h"
+#include "sim/machine/FaultSettings.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
 #include "sim/machine/MachineMerge.h"
+#include "sim/machine/PcdItems.h"
 
 namespace sim {
 namespace {
 
 constexpr uint64_t kMaxPhysicalAddress = (1ULL << 52) - 1;
-
-struct PcdItem {
-  const char *Name;
-  uint64_t Token;
-  unsigned Width;
-};
-
-const PcdItem kPcdItems[] = {
-#define CCX_PCD_NAME(Name, Token, Width) {#Name, Token, Width},
-    CCX_PCD_ITEMS(CCX_PCD_NAME)
-#undef CCX_PCD_NAME
-};
 
 void ReadTopology(const JsonCursor &Node, Machine &Result) {
   Node.OnlyKeys({"sockets", "dies_per_socket", "complex_dies_per_die", "complexes_per_complex_die",
@@ -200,13 +190,24 @@ void ReadPcd(const JsonCursor &Node, Machine &Result) {
   Node.ExpectObject();
   for (const auto &[Key, Unused] : Node.Value().items()) {
     const JsonCursor Entry = Node.Field(Key);
-    const PcdItem *Item = nullptr;
-    for (const PcdItem &Candidate : kPcdItems) {
-      if (Key == Candidate.Name) Item = &Candidate;
-    }
+    const PcdItemDefinition *Item = FindPcdItem(Key);
     if (Item == nullptr) Entry.Fail("not a configuration item of this platform");
-    const uint64_t Max = Item->Width == 8 ? UINT64_MAX : (1ULL << (8 * Item->Width)) - 1;
-    Result.Pcd[Item->Token] = Entry.Value().is_boolean() ? (Entry.Boolean() ? 1 : 0) : Entry.Unsigned(0, Max);
+    // true and false stand for 1 and 0; a value the driver cannot use is refused with the ones it can.
+    const nlohmann::json &Given = Entry.Value();
+    uint64_t Value = 0;
+    bool Readable = true;
+    if (Given.is_boolean()) {
+      Value = Given.get<bool>() ? 1 : 0;
+    } else if (Given.is_number_unsigned()) {
+      Value = Given.get<uint64_t>();
+    } else {
+      Readable = Given.is_string() && ParseUnsigned(Given.get<std::string>(), Value);
+    }
+    if (!Readable || !PcdValueAccepted(*Item, Value)) {
+      Entry.Fail(std::string(Item->Boolean ? "expected " : "expected an unsigned number from ") + PcdValidValues(*Item) +
+                 ", got " + Given.dump());
+    }
+    Result.Pcd[Item->Token] = Value;
   }
 }
 
@@ -257,20 +258,6 @@ void ReadSiblings(const JsonCursor &Node, Machine &Result) {
       if (Next->second.AfterWhat == Name) Entry.Fail("the arrivals wait for each other in a circle");
       Cursor = Next->second.AfterWhat;
     }
-  }
-}
-
-void ReadFaults(const JsonCursor &Node, Machine &Result) {
-  Node.ExpectArray();
-  for (size_t Index = 0; Index < Node.Value().size(); Index++) {
-    const JsonCursor Entry = Node.Element(Index);
-    Entry.OnlyKeys({"service", "query", "call", "status"});
-    InjectedFault Fault;
-    Fault.Service = Entry.Field("service").String();
-    Fault.Query = Entry.Field("query").String();
-    Fault.Call = Entry.Has("call") ? Entry.Field("call").Unsigned(1) : 1;
-    Fault.Status = Entry.Field("status").Unsigned();
-    Result.Faults.push_back(Fault);
   }
 }
 
@@ -470,26 +457,21 @@ void CheckFoldedComplexes(const JsonCursor &Root, const Machine &Result) {
   }
 }
 
-// A run of boots: [{"down_cored": true}, {"down_cored": false}].
+// A run of boots: [{"down_cored": true}, {"down_cored": false, "faults": [...], "expect": {...}}].
 void ReadBoots(const JsonCursor &Node, Machine &Result) {
   Node.ExpectArray();
   for (size_t Index = 0; Index < Node.Value().size(); Index++) {
     const JsonCursor Entry = Node.Element(Index);
-    Entry.OnlyKeys({"down_cored"});
+    Entry.OnlyKeys({"down_cored", "faults", "expect"});
     BootVariation Variation;
     if (Entry.Has("down_cored")) Variation.DownCored = Entry.Field("down_cored").Boolean();
+    if (Entry.Has("faults")) ReadFaults(Entry.Field("faults"), Variation.Faults);
+    if (Entry.Has("expect")) ReadExpectation(Entry.Field("expect"), Variation.Expect);
     Result.Boots.push_back(Variation);
   }
 }
 
 }  // namespace
-
-std::string PcdItemName(uint64_t Token) {
-  for (const PcdItem &Item : kPcdItems) {
-    if (Item.Token == Token) return Item.Name;
-  }
-  return std::to_string(Token);
-}
 
 const std::vector<std::string> &KnownSiblings() {
   static const std::vector<std::string> kNames = {
@@ -522,7 +504,7 @@ Machine ReadMachine(const MergedDescription<nlohmann::json> &Merged, const std::
   const JsonCursor Root(Document, Merged.Sources);
   Root.OnlyKeys({"name", "description", "topology", "cpuid", "msrs", "socket_msrs", "processors", "memory", "smram",
                  "pcd", "siblings", "faults", "simulation_backdoor", "options", "heap_hobs", "coprocessor",
-                 "down_cored", "boots", "numa_domains", "cppc", "soc", "smu", "mmio_pool", "token_store", "s3"});
+                 "down_cored", "boots", "expect", "numa_domains", "cppc", "soc", "smu", "mmio_pool", "token_store", "s3"});
   Machine Result;
   Result.Source = Source;
   Result.Name = Root.Field("name").String();
@@ -541,7 +523,8 @@ Machine ReadMachine(const MergedDescription<nlohmann::json> &Merged, const std::
   if (Root.Has("smram")) ReadSmram(Root.Field("smram"), Result);
   if (Root.Has("pcd")) ReadPcd(Root.Field("pcd"), Result);
   if (Root.Has("siblings")) ReadSiblings(Root.Field("siblings"), Result);
-  if (Root.Has("faults")) ReadFaults(Root.Field("faults"), Result);
+  if (Root.Has("faults")) ReadFaults(Root.Field("faults"), Result.Faults);
+  if (Root.Has("expect")) ReadExpectation(Root.Field("expect"), Result.Expect);
   if (Root.Has("numa_domains")) ReadNumaDomains(Root.Field("numa_domains"), Result);
   if (Root.Has("cppc")) ReadCppc(Root.Field("cppc"), Result);
   if (Root.Has("options")) ReadOptions(Root.Field("options"), Result);

@@ -5,12 +5,10 @@
 namespace sim {
 namespace {
 
-constexpr const char *kTopologyService = "fabric_topology";
-
 // The fabric topology service's query for the count of each level.
-constexpr std::array<const char *, kTopologyLevelCount> kCountQueries = {
-    "GetNumberOfSockets",   "GetNumberOfDies",  "GetNumberOfComplexDies",
-    "GetNumberOfComplexes", "GetNumberOfCores", "GetNumberOfThreads"};
+constexpr std::array<SiblingQuery, kTopologyLevelCount> kCountQueries = {
+    SiblingQuery::TopologySockets,   SiblingQuery::TopologyDies,  SiblingQuery::TopologyComplexDies,
+    SiblingQuery::TopologyComplexes, SiblingQuery::TopologyCores, SiblingQuery::TopologyThreads};
 
 constexpr unsigned kThreadLevel = static_cast<unsigned>(TopologyLevel::Thread);
 
@@ -19,8 +17,8 @@ constexpr unsigned kThreadLevel = static_cast<unsigned>(TopologyLevel::Thread);
 AffinitySiblingAnswers::AffinitySiblingAnswers(Platform &Machine) : Machine_(Machine), Calls_(Machine) {}
 
 std::optional<uint32_t> AffinitySiblingAnswers::Count(TopologyLevel Level, const TopologyPosition &Holder) {
-  if (Calls_.NamesFaults(kTopologyService) &&
-      Calls_.NextCallFails(kTopologyService, kCountQueries[static_cast<unsigned>(Level)])) {
+  const SiblingQuery Query = kCountQueries[static_cast<unsigned>(Level)];
+  if (Calls_.NamesFaults(Query) && Calls_.NextCallFails(Query)) {
     return std::nullopt;
   }
   return Machine_.Description().Shape.Count(Level, Holder);

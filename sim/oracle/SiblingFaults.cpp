@@ -1,13 +1,6 @@
 #include "sim/oracle/SiblingFaults.h"
 
 namespace sim {
-namespace {
-
-constexpr const char *kNumaService = "fabric_numa";
-constexpr const char *kDomainQuery = "GetProximityDomain";
-
-}  // namespace
-
 const InjectedFault *FaultOnCall(const Machine &Description, const std::string &Service, const std::string &Query,
                                  uint64_t Call) {
   for (const InjectedFault &Fault : Description.Faults) {
@@ -20,12 +13,13 @@ SiblingCallMark::SiblingCallMark(Platform &Machine) {
   if (!Machine.Description().Faults.empty()) Counts_ = Machine.Faults().AllCalls();
 }
 
-bool SiblingCallMark::Failed(Platform &Machine, const std::string &Service, const std::string &Query,
-                             uint64_t Nth) const {
-  const auto Before = Counts_.find({Service, Query});
+bool SiblingCallMark::Failed(Platform &Machine, SiblingQuery Query, uint64_t Nth) const {
+  const std::string Service = NameOf(Query).Service;
+  const std::string Name = NameOf(Query).Query;
+  const auto Before = Counts_.find({Service, Name});
   const uint64_t Call = (Before == Counts_.end() ? 0 : Before->second) + Nth;
-  if (Machine.Faults().Calls(Service, Query) < Call) return false;
-  const InjectedFault *Fault = FaultOnCall(Machine.Description(), Service, Query, Call);
+  if (Machine.Faults().Calls(Service, Name) < Call) return false;
+  const InjectedFault *Fault = FaultOnCall(Machine.Description(), Service, Name, Call);
   return Fault != nullptr && EFI_ERROR(Fault->Status);
 }
 
@@ -35,22 +29,28 @@ bool SiblingQueryCounter::NextCallFails(const std::string &Service, const std::s
   return FaultOnCall(Machine_.Description(), Service, Query, ++Counted->second) != nullptr;
 }
 
-bool SiblingQueryCounter::NamesFaults(const std::string &Service) const {
+bool SiblingQueryCounter::NextCallFails(SiblingQuery Query) {
+  return NextCallFails(NameOf(Query).Service, NameOf(Query).Query);
+}
+
+bool SiblingQueryCounter::NextCallFails(SiblingQuery Query, const TopologyPosition &Complex) {
+  return NextCallFails(NameOf(Query).Service,
+                       ComplexQueryName(Query, Complex.Socket, Complex.Die, Complex.ComplexDie, Complex.Complex));
+}
+
+bool SiblingQueryCounter::NamesFaults(SiblingQuery Query) const {
   for (const InjectedFault &Fault : Machine_.Description().Faults) {
-    if (Fault.Service == Service) return true;
+    if (Fault.Service == NameOf(Query).Service) return true;
   }
   return false;
 }
 
 std::optional<uint32_t> NextProximityDomain(SiblingQueryCounter &Calls, const Machine &Description,
                                             const TopologyPosition &Position) {
-  if (Calls.NamesFaults(kNumaService)) {
-    if (Calls.NextCallFails(kNumaService, kDomainQuery)) return std::nullopt;
+  if (Calls.NamesFaults(SiblingQuery::NumaProximityDomain)) {
+    if (Calls.NextCallFails(SiblingQuery::NumaProximityDomain)) return std::nullopt;
     // A machine can also fail the query of one complex, named by its indices.
-    const std::string ForComplex = std::string(kDomainQuery) + "(" + std::to_string(Position.Socket) + "," +
-                                   std::to_string(Position.Die) + "," + std::to_string(Position.ComplexDie) + "," +
-                                   std::to_string(Position.Complex) + ")";
-    if (Calls.NextCallFails(kNumaService, ForComplex)) return std::nullopt;
+    if (Calls.NextCallFails(SiblingQuery::NumaProximityDomainOfComplex, Position)) return std::nullopt;
   }
   // A later entry for the same complex replaces an earlier one.
   uint32_t Domain = Position.Socket;

@@ -12,11 +12,13 @@
 #include <string>
 #include <utility>
 
+#include "sim/machine/FaultQueries.h"
 #include "sim/platform/Platform.h"
 
 namespace sim {
 
-// The fault the machine injects on the Call-th call of Service.Query, if any.
+// The fault the machine injects on the Call-th call of Service.Query (a name the services count
+// by), if any.
 const InjectedFault *FaultOnCall(const Machine &Description, const std::string &Service, const std::string &Query,
                                  uint64_t Call);
 
@@ -27,8 +29,8 @@ class SiblingCallMark {
   SiblingCallMark() = default;
   explicit SiblingCallMark(Platform &Machine);
 
-  // Whether the Nth call (1 = the first) of Service.Query after the mark was made and failed.
-  bool Failed(Platform &Machine, const std::string &Service, const std::string &Query, uint64_t Nth) const;
+  // Whether the Nth call (1 = the first) of Query after the mark was made and failed.
+  bool Failed(Platform &Machine, SiblingQuery Query, uint64_t Nth) const;
 
  private:
   std::map<std::pair<std::string, std::string>, uint64_t> Counts_;
@@ -39,13 +41,18 @@ class SiblingQueryCounter {
  public:
   explicit SiblingQueryCounter(Platform &Machine) : Machine_(Machine) {}
 
-  // Counts one more call of Service.Query and tells whether the machine makes it fail. Whatever
-  // status a fault gives, the sibling returns it without writing its answer.
-  bool NextCallFails(const std::string &Service, const std::string &Query);
-  // Whether the machine injects any fault into Service (most inject none: nothing to count then).
-  bool NamesFaults(const std::string &Service) const;
+  // Counts one more call of Query (of the complex that holds Complex, for a query counted by
+  // complex) and tells whether the machine makes it fail. Whatever status a fault gives, the
+  // sibling returns it without writing its answer.
+  bool NextCallFails(SiblingQuery Query);
+  bool NextCallFails(SiblingQuery Query, const TopologyPosition &Complex);
+  // Whether the machine injects any fault into Query's service (most inject none: nothing to
+  // count then).
+  bool NamesFaults(SiblingQuery Query) const;
 
  private:
+  bool NextCallFails(const std::string &Service, const std::string &Query);
+
   Platform &Machine_;
   std::map<std::pair<std::string, std::string>, uint64_t> Calls_;
 };

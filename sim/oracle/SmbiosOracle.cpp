@@ -70,7 +70,7 @@ CoreCounts CoreCountsOf(Platform &Machine, uint32_t Socket, const SiblingCallMar
   const Topology &Shape = Description.Shape;
   const bool Soc = Description.SiblingExists("soc");
   CoreCounts Counts;
-  if (Description.SiblingExists("smu") && !Mark.Failed(Machine, "smu", "SmuRegisterRead", 1)) {
+  if (Description.SiblingExists("smu") && !Mark.Failed(Machine, SiblingQuery::SmuRegisterRead, 1)) {
     const auto Register = Description.Smu.Registers.find(kSmuSmtDisableRegister);
     if (Register != Description.Smu.Registers.end() && (Register->second & kSmuSmtDisableBit) != 0) Counts.Smt = false;
   }
@@ -79,7 +79,7 @@ CoreCounts CoreCountsOf(Platform &Machine, uint32_t Socket, const SiblingCallMar
     Die.Socket = Socket;
     for (Die.Die = 0; Die.Die < Shape.Count(TopologyLevel::Die, Die) && Soc; Die.Die++) {
       // The walk stops at the die whose SOC answer failed.
-      if (Mark.Failed(Machine, "soc", "GetDieCoreInfo", Die.Die + 1)) break;
+      if (Mark.Failed(Machine, SiblingQuery::SocDieCoreInfo, Die.Die + 1)) break;
       if (!Machine.Soc().SmtEnabled()) Counts.Smt = false;
       TopologyPosition ComplexDie = Die;
       for (; ComplexDie.ComplexDie < Shape.Count(TopologyLevel::ComplexDie, Die); ComplexDie.ComplexDie++) {
@@ -92,7 +92,7 @@ CoreCounts CoreCountsOf(Platform &Machine, uint32_t Socket, const SiblingCallMar
     }
   }
   if (Counts.Cores != 0) return Counts;
-  if (Soc && !Mark.Failed(Machine, "soc", "GetCoreCountInfo", 1)) {
+  if (Soc && !Mark.Failed(Machine, SiblingQuery::SocCoreCountInfo, 1)) {
     const uint32_t PerComplexDie =
         Machine.Soc().CoresPerComplexDie() - std::popcount(Machine.Soc().CoreDisableMask(TopologyPosition{}));
     Counts.Cores = Counts.Enabled = PerComplexDie * Shape.Count(TopologyLevel::ComplexDie, TopologyPosition{});
@@ -147,7 +147,7 @@ uint64_t LevelThreeTotalKiB(Platform &Machine, const SiblingCallMark &Mark) {
     Total = Identifiers::EdxL3Size512KiB::Get(Edx) * Identifiers::L3SizeUnitKiB;
   }
   const bool Counted = Machine.Description().SiblingExists("fabric_system") &&
-                       !Mark.Failed(Machine, "fabric_system", "GetSystemInfo", 1);
+                       !Mark.Failed(Machine, SiblingQuery::SystemInfo, 1);
   const uint32_t Sockets = Counted ? Machine.Description().Shape.Count(TopologyLevel::Socket) : 1;
   return Sockets > 1 ? Total / Sockets : Total;
 }
@@ -230,7 +230,7 @@ CCX_SMBIOS_PROCESSOR_INFO ExpectedProcessorInfo(Platform &Machine, uint32_t Sock
   Info.Voltage = uint8_t(kVoltageInTenths + (P0.VoltageUv + kMicrovoltsPerTenth / 2) / kMicrovoltsPerTenth);
   Info.ExternalClock = kExternalClockMHz;
   Info.CurrentSpeed = uint16_t(P0.FrequencyMHz);
-  Info.MaxSpeed = Machine.Description().SiblingExists("soc") && !Mark.Failed(Machine, "soc", "GetMaxCoreFid", 1)
+  Info.MaxSpeed = Machine.Description().SiblingExists("soc") && !Mark.Failed(Machine, SiblingQuery::SocMaxCoreFid, 1)
                       ? uint16_t(Machine.Description().Soc.MaxCoreFid * kMHzPerMaxFidStep)
                       : Info.CurrentSpeed;
   Info.Status = kPopulatedAndEnabled;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "sim/HexText.h"
+#include "sim/machine/FaultQueries.h"
 #include "sim/oracle/AnswerCheck.h"
 
 namespace sim {
@@ -115,10 +116,11 @@ class OptionLookups {
 
   // Whether the service fails this call of Query, through the fault injector or for good; the
   // status it answers then.
-  std::optional<uint64_t> Failure(const char *Query, uint64_t &Calls, const char *FailName) const {
+  std::optional<uint64_t> Failure(SiblingQuery Query, uint64_t &Calls, const char *FailName) const {
     Calls++;
+    const SiblingQueryName &Counted = NameOf(Query);
     for (const InjectedFault &Fault : Description_.Faults) {
-      if (Fault.Service == "option_hook" && Fault.Query == Query && Fault.Call == Calls) return Fault.Status;
+      if (Fault.Service == Counted.Service && Fault.Query == Counted.Query && Fault.Call == Calls) return Fault.Status;
     }
     for (const std::string &Name : Settings_.Fail) {
       if (Name == FailName) return 0x8000000000000007ull;  // a device error
@@ -132,13 +134,13 @@ class OptionLookups {
     LastFetch_ = OptionLookup{};  // not found
     if (!ServiceThere_) return false;
     // A failed size request leaves the size at 0, which ends the lookup.
-    if (Failure("GetTableSize", SizeCalls_, "size")) return false;
+    if (Failure(SiblingQuery::OptionTableSize, SizeCalls_, "size")) return false;
     const size_t Size = Table_.size();
     Buffer_ = std::vector<uint8_t>(Size + kOptionBufferSlack, 0);
     std::vector<uint8_t> &Buffer = *Buffer_;
     std::memcpy(&Buffer[Size + kGuardOffset], &kGuard, 4);
     size_t Reported = Size;
-    if (std::optional<uint64_t> Status = Failure("CopyTable", CopyCalls_, "copy")) {
+    if (std::optional<uint64_t> Status = Failure(SiblingQuery::OptionCopyTable, CopyCalls_, "copy")) {
       // Nothing is copied; an error ends the lookup, a success walks the empty buffer.
       if (*Status >> 63) return false;
     } else {
@@ -347,6 +349,16 @@ size_t CheckTokenStore(const Machine &Description, const TokenStoreView &After, 
     Differences++;
   }
   return Differences;
+}
+
+std::string TokenSource(uint32_t Uid) {
+  for (const OptionRow &Row : kOptionRows) {
+    if (Row.Uid == Uid) return "option " + Hex(Row.OptionId, 4);
+  }
+  for (const ItemRow &Row : kItemRows) {
+    if (Row.Uid == Uid) return PcdItemName(Row.Token);
+  }
+  return "";
 }
 
 }  // namespace sim

@@ -52,6 +52,10 @@ TokenStoreView ApplyTokenWrites(const TokenStoreView &Before, const std::vector<
 size_t CheckTokenStore(const Machine &Description, const TokenStoreView &After, bool EndedEarly,
                        std::vector<std::string> &Errors);
 
+// What hook 0x02 copies into the token Uid: "option 0xD018" for a setup option, the configuration
+// item's name ("PcdCcxOcMode") for an item; empty for a token the hook does not set.
+std::string TokenSource(uint32_t Uid);
+
 }  // namespace sim
 
 #endif  // SIM_ORACLE_TOKEN_ORACLE_H_

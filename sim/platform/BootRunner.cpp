@@ -112,6 +112,7 @@ void Collect(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) 
   Record.CoprocessorMutex = {Machine.Description().Coprocessor.Present, Machine.Devices().Coprocessor().ContenderRunning(),
                              Machine.Devices().Coprocessor().LockStatistics()};
   Record.OptionHooks = Machine.Options().Calls();
+  Record.SiblingFaults = Machine.Faults().Outcomes();
   Record.Smis = Machine.Smm().Smis();
   Record.Snp = TakeSnpSnapshot(Machine.Processors(), Machine.Core().Memory());
   Record.S3Tokens = TakeS3TokensSnapshot(Machine, Record.Heap);

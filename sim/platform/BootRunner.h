@@ -106,6 +106,8 @@ struct BootRecord {
   HeapSnapshot Heap;
   CoprocessorMutexRecord CoprocessorMutex;
   std::vector<OptionHookCall> OptionHooks;  // what the option service received, in order
+  // Every sibling fault the machine injected in this boot, with how often it fired.
+  std::vector<FaultOutcome> SiblingFaults;
   // The software SMIs the SMM control protocol raised, each with the phase it came in, and how
   // many QORVEX_CCX_OC_COMPLETE_PROTOCOL instances the driver installed.
   std::vector<SoftwareSmi> Smis;

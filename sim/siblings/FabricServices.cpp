@@ -21,29 +21,31 @@ TopologyPosition Position(UINTN Socket, UINTN Die = 0, UINTN ComplexDie = 0, UIN
 }
 
 EFI_STATUS EFIAPI GetNumberOfSockets(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN *Count) {
-  return OwnerOf<TopologyServiceRecord>(This).CountQuery("GetNumberOfSockets", TopologyLevel::Socket, {}, Count);
+  return OwnerOf<TopologyServiceRecord>(This).CountQuery(SiblingQuery::TopologySockets, TopologyLevel::Socket, {},
+                                                         Count);
 }
 EFI_STATUS EFIAPI GetNumberOfDies(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN Socket, UINTN *Count) {
-  return OwnerOf<TopologyServiceRecord>(This).CountQuery("GetNumberOfDies", TopologyLevel::Die, Position(Socket), Count);
+  return OwnerOf<TopologyServiceRecord>(This).CountQuery(SiblingQuery::TopologyDies, TopologyLevel::Die,
+                                                         Position(Socket), Count);
 }
 EFI_STATUS EFIAPI GetNumberOfComplexDies(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN Socket, UINTN Die,
                                          UINTN *Count) {
-  return OwnerOf<TopologyServiceRecord>(This).CountQuery("GetNumberOfComplexDies", TopologyLevel::ComplexDie,
+  return OwnerOf<TopologyServiceRecord>(This).CountQuery(SiblingQuery::TopologyComplexDies, TopologyLevel::ComplexDie,
                                                          Position(Socket, Die), Count);
 }
 EFI_STATUS EFIAPI GetNumberOfComplexes(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN Socket, UINTN Die,
                                        UINTN ComplexDie, UINTN *Count) {
-  return OwnerOf<TopologyServiceRecord>(This).CountQuery("GetNumberOfComplexes", TopologyLevel::Complex,
+  return OwnerOf<TopologyServiceRecord>(This).CountQuery(SiblingQuery::TopologyComplexes, TopologyLevel::Complex,
                                                          Position(Socket, Die, ComplexDie), Count);
 }
 EFI_STATUS EFIAPI GetNumberOfCores(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN Socket, UINTN Die,
                                    UINTN ComplexDie, UINTN Complex, UINTN *Count) {
-  return OwnerOf<TopologyServiceRecord>(This).CountQuery("GetNumberOfCores", TopologyLevel::Core,
+  return OwnerOf<TopologyServiceRecord>(This).CountQuery(SiblingQuery::TopologyCores, TopologyLevel::Core,
                                                          Position(Socket, Die, ComplexDie, Complex), Count);
 }
 EFI_STATUS EFIAPI GetNumberOfThreads(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN Socket, UINTN Die,
                                      UINTN ComplexDie, UINTN Complex, UINTN Core, UINTN *Count) {
-  return OwnerOf<TopologyServiceRecord>(This).CountQuery("GetNumberOfThreads", TopologyLevel::Thread,
+  return OwnerOf<TopologyServiceRecord>(This).CountQuery(SiblingQuery::TopologyThreads, TopologyLevel::Thread,
                                                          Position(Socket, Die, ComplexDie, Complex, Core), Count);
 }
 EFI_STATUS EFIAPI GetRootBridgeInfo(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *, UINTN, UINTN, UINTN, UINTN *,
@@ -63,13 +65,13 @@ EFI_STATUS EFIAPI GetSystemInfo(QORVEX_FABRIC_SYSTEM_SERVICES_PROTOCOL *This, UI
 
 EFI_STATUS EFIAPI ThunkCoreTopologyOnDie(QORVEX_CORE_TOPOLOGY_SERVICES_PROTOCOL *This, UINTN Socket, UINTN Die,
                                     UINTN *Complexes, UINTN *Cores, UINTN *Threads) {
-  return OwnerOf<CoreTopologyRecord>(This).CoreTopologyOnDie("GetCoreTopologyOnDie", Socket, Die, nullptr, Complexes,
-                                                             Cores, Threads);
+  return OwnerOf<CoreTopologyRecord>(This).CoreTopologyOnDie(SiblingQuery::CoreTopologyOnDie, Socket, Die, nullptr,
+                                                             Complexes, Cores, Threads);
 }
 EFI_STATUS EFIAPI CoreTopologyOnDieV2(QORVEX_CORE_TOPOLOGY_SERVICES_V2_PROTOCOL *This, UINTN Socket, UINTN Die,
                                       UINTN *ComplexDies, UINTN *Complexes, UINTN *Cores, UINTN *Threads) {
-  return OwnerOf<CoreTopologyV2Record>(This).CoreTopologyOnDie("GetCoreTopologyOnDieV2", Socket, Die, ComplexDies,
-                                                               Complexes, Cores, Threads);
+  return OwnerOf<CoreTopologyV2Record>(This).CoreTopologyOnDie(SiblingQuery::CoreTopologyOnDieV2, Socket, Die,
+                                                               ComplexDies, Complexes, Cores, Threads);
 }
 
 }  // namespace
@@ -97,21 +99,18 @@ bool FabricServices::Exists(TopologyLevel Level, const TopologyPosition &Holder)
   return true;
 }
 
-EFI_STATUS FabricServices::CountQuery(const char *Query, TopologyLevel Level, const TopologyPosition &Holder,
+EFI_STATUS FabricServices::CountQuery(SiblingQuery Query, TopologyLevel Level, const TopologyPosition &Holder,
                                       UINTN *Count) {
-  if (auto Injected = Faults_.Call("fabric_topology", Query)) return *Injected;
+  if (auto Injected = Faults_.Call(Query)) return *Injected;
   if (Count == nullptr || !Exists(Level, Holder)) return EFI_INVALID_PARAMETER;
   *Count = Shape_.Count(Level, Holder);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS FabricServices::ProximityDomain(const TopologyPosition &Complex, UINT32 *Domain) {
-  if (auto Injected = Faults_.Call("fabric_numa", "GetProximityDomain")) return *Injected;
+  if (auto Injected = Faults_.Call(SiblingQuery::NumaProximityDomain)) return *Injected;
   // A machine can also fail the query for one complex only, by its indices.
-  const std::string ForComplex = "GetProximityDomain(" + std::to_string(Complex.Socket) + "," +
-                                 std::to_string(Complex.Die) + "," + std::to_string(Complex.ComplexDie) + "," +
-                                 std::to_string(Complex.Complex) + ")";
-  if (auto Injected = Faults_.Call("fabric_numa", ForComplex)) return *Injected;
+  if (auto Injected = Faults_.Call(SiblingQuery::NumaProximityDomainOfComplex, Complex)) return *Injected;
   if (Domain == nullptr || !Exists(TopologyLevel::Core, Complex)) return EFI_INVALID_PARAMETER;
   auto It = Domains_.find(Complex.ParentOf(TopologyLevel::Core));
   *Domain = It != Domains_.end() ? It->second : Complex.Socket;
@@ -120,7 +119,7 @@ EFI_STATUS FabricServices::ProximityDomain(const TopologyPosition &Complex, UINT
 
 EFI_STATUS FabricServices::SystemInfo(UINTN *Sockets, UINTN *Dies, UINTN *RootBridges, UINTN *SystemRootBridge,
                                       UINTN *Bus) {
-  if (auto Injected = Faults_.Call("fabric_system", "GetSystemInfo")) return *Injected;
+  if (auto Injected = Faults_.Call(SiblingQuery::SystemInfo)) return *Injected;
   const uint32_t SocketCount = Shape_.Count(TopologyLevel::Socket);
   UINTN DieTotal = 0;
   for (uint32_t Socket = 0; Socket < SocketCount; Socket++) {
@@ -137,9 +136,9 @@ EFI_STATUS FabricServices::SystemInfo(UINTN *Sockets, UINTN *Dies, UINTN *RootBr
   return EFI_SUCCESS;
 }
 
-EFI_STATUS FabricServices::CoreTopologyOnDie(const char *Query, UINTN Socket, UINTN Die, UINTN *ComplexDies,
+EFI_STATUS FabricServices::CoreTopologyOnDie(SiblingQuery Query, UINTN Socket, UINTN Die, UINTN *ComplexDies,
                                              UINTN *Complexes, UINTN *Cores, UINTN *Threads) {
-  if (auto Injected = Faults_.Call("core_topology", Query)) return *Injected;
+  if (auto Injected = Faults_.Call(Query)) return *Injected;
   const TopologyPosition Holder = Position(Socket, Die);
   if (!Exists(TopologyLevel::ComplexDie, Holder)) return EFI_INVALID_PARAMETER;
   // Counts of the die's first complex die, complex and core stand for the whole die.

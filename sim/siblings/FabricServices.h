@@ -55,10 +55,10 @@ class FabricServices {
 
   // Used by the protocol thunks. Level counts below Holder (indices above Level are read); an index
   // at or above its count is EFI_INVALID_PARAMETER.
-  EFI_STATUS CountQuery(const char *Query, TopologyLevel Level, const TopologyPosition &Holder, UINTN *Count);
+  EFI_STATUS CountQuery(SiblingQuery Query, TopologyLevel Level, const TopologyPosition &Holder, UINTN *Count);
   EFI_STATUS ProximityDomain(const TopologyPosition &Complex, UINT32 *Domain);
   EFI_STATUS SystemInfo(UINTN *Sockets, UINTN *Dies, UINTN *RootBridges, UINTN *SystemRootBridge, UINTN *Bus);
-  EFI_STATUS CoreTopologyOnDie(const char *Query, UINTN Socket, UINTN Die, UINTN *ComplexDies, UINTN *Complexes,
+  EFI_STATUS CoreTopologyOnDie(SiblingQuery Query, UINTN Socket, UINTN Die, UINTN *ComplexDies, UINTN *Complexes,
                                UINTN *Cores, UINTN *Threads);
 
  private:

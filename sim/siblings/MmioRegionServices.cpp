@@ -55,7 +55,7 @@ EFI_STATUS FabricMmioAllocator::Allocate(UINT64 *Base, UINT64 *Length, UINT64 Al
   if (Length != nullptr) Call.Length = *Length;
   if (Attributes != nullptr) Call.Attributes = *Attributes;
   EFI_STATUS Status = EFI_SUCCESS;
-  if (auto Injected = Faults_.Call("fabric_mmio", "AllocateMmio")) {
+  if (auto Injected = Faults_.Call(SiblingQuery::MmioAllocate)) {
     Status = *Injected;
   } else if (Base == nullptr || Length == nullptr || Attributes == nullptr || *Length == 0) {
     Status = EFI_INVALID_PARAMETER;
@@ -97,7 +97,7 @@ std::vector<RegisteredRegion> RegionService::Regions() const {
 
 EFI_STATUS RegionService::Register(UINT64 Base, UINT64 Length, UINT64 Flags) {
   EFI_STATUS Status = EFI_SUCCESS;
-  if (auto Injected = Faults_.Call("region", "RegisterRegion")) Status = *Injected;
+  if (auto Injected = Faults_.Call(SiblingQuery::RegionRegister)) Status = *Injected;
   std::lock_guard<std::mutex> Guard(Lock_);
   Regions_.push_back({Base, Length, Flags, Status});
   return Status;

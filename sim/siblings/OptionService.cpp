@@ -76,9 +76,10 @@ EFI_STATUS OptionService::Receive(ZRB_OPTION_HOOK_REQUEST *Request, UINT32 HookI
 
 std::optional<EFI_STATUS> OptionService::Failure(OptionHookCall::Kind Request) {
   static const char *kFailNames[] = {"hooks", "size", "copy"};
-  static const char *kQueries[] = {"RunHook", "GetTableSize", "CopyTable"};
+  static const SiblingQuery kQueries[] = {SiblingQuery::OptionRunHook, SiblingQuery::OptionTableSize,
+                                          SiblingQuery::OptionCopyTable};
   // Every call counts with the fault injector, also those that fail for good.
-  if (auto Injected = Faults_.Call("option_hook", kQueries[Request])) return *Injected;
+  if (auto Injected = Faults_.Call(kQueries[Request])) return *Injected;
   if (std::find(Settings_.Fail.begin(), Settings_.Fail.end(), kFailNames[Request]) != Settings_.Fail.end()) {
     return EFI_DEVICE_ERROR;
   }

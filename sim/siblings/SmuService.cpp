@@ -41,7 +41,7 @@ void SmuService::Note(const std::string &Query, uint32_t Address, uint32_t Value
 }
 
 EFI_STATUS SmuService::RegisterRead(UINT32 Address, UINT32 *Value) {
-  if (auto Status = Faults_.Call("smu", "SmuRegisterRead")) {
+  if (auto Status = Faults_.Call(SiblingQuery::SmuRegisterRead)) {
     Note("SmuRegisterRead", Address, 0, *Status);
     return *Status;
   }
@@ -54,7 +54,7 @@ EFI_STATUS SmuService::RegisterRead(UINT32 Address, UINT32 *Value) {
 }
 
 EFI_STATUS SmuService::RegisterWrite(UINT32 Address, UINT32 Value) {
-  if (auto Status = Faults_.Call("smu", "SmuRegisterWrite")) {
+  if (auto Status = Faults_.Call(SiblingQuery::SmuRegisterWrite)) {
     Note("SmuRegisterWrite", Address, Value, *Status);
     return *Status;
   }
@@ -68,7 +68,7 @@ EFI_STATUS SmuService::RegisterWrite(UINT32 Address, UINT32 Value) {
 // played by this machine description.
 EFI_STATUS SmuService::ServiceRequest(UINT32 MessageId, const SMU_MESSAGE_ARGUMENTS *Arguments,
                                       SMU_MESSAGE_ARGUMENTS *Response) {
-  if (auto Status = Faults_.Call("smu", "SmuServiceRequest")) {
+  if (auto Status = Faults_.Call(SiblingQuery::SmuServiceRequest)) {
     Note("SmuServiceRequest", MessageId, 0, *Status);
     return *Status;
   }

@@ -37,7 +37,7 @@ SocService::SocService(const Topology &Shape, const SocSettings &Settings, Fault
 // The table lives as long as the service; a machine without one hands back null.
 EFI_STATUS SocService::OcMessageTable(const SOC_OC_MESSAGE_TABLE **Table) {
   if (Table == nullptr) return EFI_INVALID_PARAMETER;
-  if (auto Status = Faults_.Call("soc", "GetOcMessageTable")) return *Status;
+  if (auto Status = Faults_.Call(SiblingQuery::SocOcMessageTable)) return *Status;
   *Table = Settings_.OcMessages.Present ? &OcMessages_ : nullptr;
   return EFI_SUCCESS;
 }
@@ -64,7 +64,7 @@ bool SocService::SmtEnabled() const {
 }
 
 EFI_STATUS SocService::MaxCoreFid(UINT16 *Value) {
-  if (auto Status = Faults_.Call("soc", "GetMaxCoreFid")) return *Status;
+  if (auto Status = Faults_.Call(SiblingQuery::SocMaxCoreFid)) return *Status;
   if (Value == nullptr) return EFI_INVALID_PARAMETER;
   *Value = Settings_.MaxCoreFid;
   return EFI_SUCCESS;
@@ -73,7 +73,7 @@ EFI_STATUS SocService::MaxCoreFid(UINT16 *Value) {
 // The package's counts are those of its first complex die: every complex die is built alike.
 EFI_STATUS SocService::CoreCountInfo(UINT32 *PresentMask, UINT32 *CoreDisable, UINT32 *CoresPerDie,
                                      BOOLEAN *Smt) {
-  if (auto Status = Faults_.Call("soc", "GetCoreCountInfo")) return *Status;
+  if (auto Status = Faults_.Call(SiblingQuery::SocCoreCountInfo)) return *Status;
   if (PresentMask == nullptr || CoreDisable == nullptr || CoresPerDie == nullptr || Smt == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -87,7 +87,7 @@ EFI_STATUS SocService::CoreCountInfo(UINT32 *PresentMask, UINT32 *CoreDisable, U
 EFI_STATUS SocService::DieCoreInfo(UINT32 DieIndex, UINT32 *PresentMask, UINT32 *DisableMask,
                                    UINT32 *CoreDisableMasks, UINT32 *ArrayBytes, UINT32 *CoresPerDie,
                                    BOOLEAN *Smt, UINT32 *ArrayEntries) {
-  if (auto Status = Faults_.Call("soc", "GetDieCoreInfo")) return *Status;
+  if (auto Status = Faults_.Call(SiblingQuery::SocDieCoreInfo)) return *Status;
   if (PresentMask == nullptr || DisableMask == nullptr || CoreDisableMasks == nullptr || ArrayBytes == nullptr ||
       CoresPerDie == nullptr || Smt == nullptr || ArrayEntries == nullptr) {
     return EFI_INVALID_PARAMETER;

@@ -1,5 +1,21 @@
-# Copies a report with one field changed: the first boot's entry status.
-#   cmake -DIN=report.json -DOUT=edited.json -P EditReport.cmake
+# Copies a report with one change. EDIT=entry_status (the default) sets the first boot's entry
+# status to EFI_ABORTED; EDIT=drop_protocol removes the first boot's gEfiMpServiceProtocolGuid.
+#   cmake -DIN=report.json -DOUT=edited.json [-DEDIT=drop_protocol] -P EditReport.cmake
 file(READ ${IN} Report)
-string(JSON Edited SET "${Report}" boots 0 entry_status "\"EFI_ABORTED\"")
+if(EDIT STREQUAL "drop_protocol")
+  string(JSON Count LENGTH "${Report}" boots 0 installed)
+  math(EXPR Last "${Count} - 1")
+  foreach(Index RANGE ${Last})
+    string(JSON Protocol GET "${Report}" boots 0 installed ${Index} protocol)
+    if(Protocol STREQUAL "gEfiMpServiceProtocolGuid")
+      string(JSON Edited REMOVE "${Report}" boots 0 installed ${Index})
+      break()
+    endif()
+  endforeach()
+  if(NOT DEFINED Edited)
+    message(FATAL_ERROR "${IN}: the first boot installs no gEfiMpServiceProtocolGuid")
+  endif()
+else()
+  string(JSON Edited SET "${Report}" boots 0 entry_status "\"EFI_ABORTED\"")
+endif()
 file(WRITE ${OUT} "${Edited}")

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tools/DiffCommand.h"
+#include "tools/IgnoreFile.h"
 
 namespace ccxsim {
 namespace {
@@ -15,7 +16,13 @@ using nlohmann::json;
 std::vector<std::string> Lines(const std::vector<ReportDifference> &Differences) {
   std::vector<std::string> Result;
   for (const ReportDifference &Difference : Differences) {
-    Result.push_back(Difference.Path + ": " + Difference.Left + " != " + Difference.Right);
+    switch (Difference.Kind) {
+      case ReportDifference::OnlyInLeft: Result.push_back("only in A: " + Difference.Path); break;
+      case ReportDifference::OnlyInRight: Result.push_back("only in B: " + Difference.Path); break;
+      case ReportDifference::Changed:
+        Result.push_back(Difference.Path + ": " + Difference.Left + " != " + Difference.Right);
+        break;
+    }
   }
   return Result;
 }

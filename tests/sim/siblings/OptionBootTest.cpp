@@ -55,7 +55,9 @@ TEST(OptionBoot, PerCoreHookReachesTheServiceAndTheReport) {
   const std::string Text = Report.str();
   const size_t Section = Text.find("\noption hooks received (" + std::to_string(Boot.OptionHooks.size()) + "):\n");
   ASSERT_NE(Section, std::string::npos) << Text;
-  EXPECT_NE(Text.find("  0x00000003  hook -> EFI_SUCCESS\n", Section), std::string::npos) << Text;
+  EXPECT_NE(Text.find("  0x00000003 per-core initialization with MP services  hook -> EFI_SUCCESS\n", Section),
+            std::string::npos)
+      << Text;
   EXPECT_EQ(ccxsim::BootJson(Boot)["option_hooks"].size(), Boot.OptionHooks.size());
 }
 
