@@ -6,6 +6,7 @@
 #include "debug/FatalStop.h"
 #include "driver/ImageState.h"
 #include "driver/MpServicesWork.h"
+#include "driver/RunOnAps.h"
 #include "interfaces/PcdAccess.h"
 #include "interfaces/QorvexGuids.h"
 #include "interfaces/SmuServices.h"
@@ -120,8 +121,12 @@ UINT32 EFIAPI CcxRellTavKtxDxeCustomPstates(UINT32 HookId, VOID *Data, VOID *Con
     Pstate0 = Msr::PstateDef::CpuDfsId::Set(Pstate0, Fid * kDfsIdScale / Frequency);
   }
 
-  // The APs first, then the BSP, so that every core ends with the same P-state 0.
-  CcxRunFunctionOnAps(CCX_RUN_ALL_APS, CcxWritePstate0, &Pstate0);
+  // The APs first, then the BSP, so that every core ends with the same P-state 0. APs that could
+  // not be started keep their old P-state 0, which the log says, as for the other per-core work.
+  const EFI_STATUS ApStatus = AllApsStartFailure(CcxRunFunctionOnAps(CCX_RUN_ALL_APS, CcxWritePstate0, &Pstate0));
+  if (EFI_ERROR(ApStatus)) {
+    PrintDebugMessage(TRACE_CPU, "   WARNING! Failed to write the custom P-state 0 on the APs -- status = %r\n", ApStatus);
+  }
   CcxWritePstate0(&Pstate0);
   PrintDebugMessage(TRACE_CPU, "  OC - Freq: %d;  VID: %X\n", UINT64{Frequency}, UINT64{Vid});
   return KTX_SUCCESS;

@@ -4,6 +4,7 @@
 // and later phases find them again; the heap refuses a handle twice, so each is built once a boot.
 #include "services/AcpiServices.h"
 
+#include "arch/Memory.h"
 #include "arch/Msr.h"
 #include "arch/Processor.h"
 #include "debug/FatalStop.h"
@@ -86,7 +87,8 @@ VOID UpdatePolicyFlag(PSTATE_SOCKET_RECORD *Record) {
 
 // Walks every thread and fills one record per socket. The buffer holds SocketCount records; a
 // walk that reaches a further socket stops before writing it and leaves the records written. A
-// walk cut short by a failed count query leaves threads out, and is an error too.
+// walk cut short by a failed count query leaves threads out, and is an error too; its records are
+// then cleared.
 EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UINT32 PstateMaxVal) {
   TOPOLOGY_POSITION At;
   PSTATE_SOCKET_RECORD *Record = PstateFirstSocketRecord(Header);
@@ -95,7 +97,13 @@ EFI_STATUS FillSocketRecords(PSTATE_INFO_HEADER *Header, UINT32 SocketCount, UIN
   for (;;) {
     const INTN Step = TopologyNextPosition(&At, gImage.Init.TopologyServices);
     if (Step == StepEnd) {
-      return TopologyWalkResult("GetPstateInfo", At);
+      const EFI_STATUS Status = TopologyWalkResult("GetPstateInfo", At);
+      if (EFI_ERROR(Status)) {
+        // The buffer stays under its handle, where later phases find it: a record with threads
+        // missing is left empty instead, with no P-state objects and no APIC IDs counted.
+        ZeroMemory(PstateFirstSocketRecord(Header), Header->BufferSize - sizeof(PSTATE_INFO_HEADER));
+      }
+      return Status;
     }
     if (Step == StepSocket) {
       Count = 0;

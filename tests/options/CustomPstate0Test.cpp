@@ -1,6 +1,7 @@
 // Hook 0x11: the custom P-state 0 of the overclocking options. Worked examples of the frequency
 // and voltage fields with the SMU messages they send and the value every core receives, the
 // limits, the cases that end the handler early, and a frequency of 0.
+#include <algorithm>
 #include <functional>
 
 #include "interfaces/PlatformConfig.h"
@@ -197,6 +198,25 @@ TEST_F(CustomPstate0, MessageTableOfAnotherRevisionStopsAndIsStillUsed) {
   EXPECT_EQ(Smu.Messages, (std::vector<SmuMessage>{{kFirst, 0}, {kVoltage, 0x30}, {kFrequency, 4000}}));
   const uint64_t Expected = (WithFrequency(0xA0, 8) & ~(0xFFULL << 14)) | 0x30ULL << 14;
   EXPECT_EQ(Pstate0Writes(), std::vector<uint64_t>(8, Expected));
+}
+
+EFI_STATUS EFIAPI RefuseAllAps(EFI_MP_SERVICES_PROTOCOL *, EFI_AP_PROCEDURE, BOOLEAN, EFI_EVENT, UINTN, VOID *,
+                                UINTN **) {
+  return EFI_DEVICE_ERROR;
+}
+
+// APs that cannot be started keep their P-state 0: the BSP still gets the new one, and the log
+// says the APs did not, as it does for the other per-core work.
+TEST_F(CustomPstate0, ApsThatCannotBeStartedAreWarnedAbout) {
+  Mp.Protocol()->StartupAllAPs = RefuseAllAps;
+  Request(4000, 0x30);
+  EXPECT_EQ(Run(), 0u);
+  const uint64_t Expected = (WithFrequency(0xA0, 8) & ~(0xFFULL << 14)) | 0x30ULL << 14;
+  EXPECT_EQ(Pstate0Writes(), std::vector<uint64_t>{Expected}) << "the BSP's own write only";
+  const std::vector<std::string> Logged = Lines();
+  EXPECT_NE(std::find(Logged.begin(), Logged.end(),
+                      "   WARNING! Failed to write the custom P-state 0 on the APs -- status = Device Error"),
+            Logged.end());
 }
 
 }  // namespace

@@ -250,6 +250,12 @@ TEST_P(CutWalk, IsAnErrorWithItsPlace) {
   EXPECT_EQ(Untouched, reinterpret_cast<PSTATE_INFO_HEADER *>(0x1));
   const std::vector<std::string> Lines = this->Lines();
   EXPECT_NE(std::find(Lines.begin(), Lines.end(), GetParam().Line), Lines.end()) << Uart();
+  // The buffer stays under its handle: no record there may look valid with threads missing.
+  uint32_t Size = 0;
+  const uint8_t *Stored = Located(0xA02D, &Size);
+  ASSERT_NE(Stored, nullptr);
+  EXPECT_EQ(Stored[0], 1) << "the socket count stays";
+  EXPECT_TRUE(AllZero(Stored, 5, Size)) << "no P-state objects, no APIC IDs";
 }
 
 INSTANTIATE_TEST_SUITE_P(
