@@ -26,7 +26,7 @@ void BM_OracleExpectations(benchmark::State &State) {
       const double Start = ProcessCpuSeconds();
       benchmark::DoNotOptimize(sim::ExpectedAcpiPstateInfo(Platform));
       benchmark::DoNotOptimize(sim::ExpectedAcpiPowerState(Platform));
-      benchmark::DoNotOptimize(sim::ExpectedSratProcessorEntries(Platform));
+      benchmark::DoNotOptimize(sim::ExpectedSratProcessorEntries(Platform).Entries);
       benchmark::DoNotOptimize(sim::ExpectResourceAffinity(Platform));
       for (uint32_t Socket = 0; Socket < Sockets; Socket++) {
         benchmark::DoNotOptimize(sim::ExpectedProcessorInfo(Platform, Socket));

@@ -67,8 +67,10 @@ void ReadProcessorEntries(const std::vector<uint8_t> &Table, size_t End, SratRep
 }
 
 // Every entry, field by field, against the ones the machine calls for.
-void CheckAgainstMachine(Platform &Machine, const std::vector<ExpectedSratEntry> &Expected, SratReport &Report) {
+void CheckAgainstMachine(Platform &Machine, const ExpectedSrat &Answer, SratReport &Report) {
   AnswerCheck Check("AddProcessorAffinityEntries", Report.Errors);
+  Check.Field("call", "status", Answer.Status, Report.Status.value_or(0));
+  const std::vector<ExpectedSratEntry> &Expected = Answer.Entries;
   if (Report.Processors.size() != Expected.size()) {
     Check.Problem("entries", "it wrote " + std::to_string(Report.Processors.size()) + ", the machine calls for " +
                                  std::to_string(Expected.size()));
@@ -116,7 +118,7 @@ SratReport BuildSrat(Platform &Machine) {
   Table.Put32(kSratTableRevision);
   Table.PutZeros(kSratReservedBytes);
   // Before the call: the NUMA service's injected faults are counted from the calls made so far.
-  const std::vector<ExpectedSratEntry> Expected = ExpectedSratProcessorEntries(Machine);
+  const ExpectedSrat Expected = ExpectedSratProcessorEntries(Machine);
   Report.Status = Service->AddProcessorAffinityEntries(Service, Table.At(0), &Cursor);
   const size_t Used = static_cast<size_t>(Cursor - Area.data());
   if (Used > Area.size()) {

@@ -3,7 +3,7 @@
 #include "interfaces/CcxSratServices.h"
 #include "interfaces/PlatformConfig.h"
 #include "sim/oracle/AcpiProcessorPstates.h"
-#include "sim/oracle/SiblingFaults.h"
+#include "sim/oracle/ResourceAffinityWalk.h"
 
 namespace sim {
 namespace {
@@ -16,31 +16,30 @@ constexpr uint8_t kX2ApicLength = sizeof(EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY
 
 }  // namespace
 
-std::vector<ExpectedSratEntry> ExpectedSratProcessorEntries(Platform &Machine) {
-  const sim::Machine &Description = Machine.Description();
+ExpectedSrat ExpectedSratProcessorEntries(Platform &Machine) {
   const bool X2Apic = PcdItem(ReadableItems(Machine), PcdCcxApicMode, 1) == kX2ApicMode;
-  std::vector<ExpectedSratEntry> Entries;
-  SiblingQueryCounter Calls(Machine);
+  ExpectedSrat Expected;
+  AffinitySiblingAnswers Answers(Machine);
+  AffinityThreadWalk Walk(Answers);
   uint32_t Domain = 0;
-  TopologyPosition Complex;
-  for (size_t Index = 0; Index < Machine.Processors().Count(); Index++) {
-    const Processor &Thread = Machine.Processors().At(Index);
-    const TopologyPosition Holder = Thread.Position().ParentOf(TopologyLevel::Core);
-    if (Index == 0 || Holder != Complex) {
-      Complex = Holder;
-      Domain = NextProximityDomain(Calls, Description, Complex).value_or(Domain);
-    }
-    if (!X2Apic && Thread.ApicId() >= kFirstUndescribedApicId) continue;
+  while (const std::optional<unsigned> Code = Walk.Next()) {
+    if (*Code <= kWalkStepComplex) Domain = Answers.ProximityDomain(Walk.Position()).value_or(Domain);
+    // The processors are numbered in walk order.
+    const size_t Index = Walk.Number();
+    const uint32_t ApicId = Machine.Processors().At(Index).ApicId();
+    if (!X2Apic && ApicId >= kFirstUndescribedApicId) continue;
     ExpectedSratEntry Entry;
     Entry.Type = X2Apic ? EFI_ACPI_SRAT_PROCESSOR_X2APIC_AFFINITY_TYPE : EFI_ACPI_SRAT_PROCESSOR_LOCAL_APIC_AFFINITY_TYPE;
     Entry.Length = X2Apic ? kX2ApicLength : kLocalApicLength;
-    Entry.ApicId = Thread.ApicId();
+    Entry.ApicId = ApicId;
     Entry.Domain = Domain;
     Entry.Flags = EFI_ACPI_SRAT_AFFINITY_ENABLED;
     Entry.Processor = Index;
-    Entries.push_back(Entry);
+    Expected.Entries.push_back(Entry);
   }
-  return Entries;
+  // A walk that lost its counts has not met every processor, and the service says so.
+  Expected.Status = Walk.LostItsCounts() ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+  return Expected;
 }
 
 }  // namespace sim

@@ -2,7 +2,9 @@
 // machine: one structure per thread in walk order, x2APIC structures when the platform runs in
 // x2APIC mode and local APIC structures for the threads whose APIC ID fits otherwise, each with
 // its complex's proximity domain. The domains follow the machine's NUMA settings and the faults it
-// injects into the NUMA service: a complex whose query fails keeps the domain held before it.
+// injects into the NUMA service: a complex whose query fails keeps the domain held before it. A
+// fabric topology count query the machine makes fail ends the walk there: the service answers
+// EFI_DEVICE_ERROR, with the entries of the threads it met before.
 #ifndef SIM_ORACLE_SRAT_ORACLE_H_
 #define SIM_ORACLE_SRAT_ORACLE_H_
 
@@ -24,8 +26,13 @@ struct ExpectedSratEntry {
   size_t Processor = 0;
 };
 
-// Call just before the service: the NUMA service's faults are counted from the calls made so far.
-std::vector<ExpectedSratEntry> ExpectedSratProcessorEntries(Platform &Machine);
+struct ExpectedSrat {
+  uint64_t Status = 0;
+  std::vector<ExpectedSratEntry> Entries;
+};
+
+// Call just before the service: the sibling services' faults are counted from the calls made so far.
+ExpectedSrat ExpectedSratProcessorEntries(Platform &Machine);
 
 }  // namespace sim
 

@@ -252,6 +252,25 @@ TEST(ProcessorDataOracle, ChangedSratDomainIsNamed) {
   EXPECT_EQ(Result.Srat.Errors.size(), 1u) << Joined(Result.Srat.Errors);
 }
 
+// A thread-count query that fails near the end of the SRAT walk: the service reports the failure,
+// with the entries of the threads it met, and that is the machine's own answer, not a wrong one.
+TEST(ProcessorDataOracle, SratWalkCutShortByTheTopologyServiceIsAnAnswerOfTheMachine) {
+  uint64_t AfterSrat = 0;
+  BootAndBuild(DefaultMachine(), [&AfterSrat](Platform &Machine) {
+    ChangeSrat = [&AfterSrat, &Machine](UINT8 *, UINT8 *) {
+      AfterSrat = Machine.Faults().Calls("fabric_topology", "GetNumberOfThreads");
+    };
+  });
+  ASSERT_GT(AfterSrat, 20u);
+  Machine Description = DefaultMachine();
+  Description.Faults.push_back({"fabric_topology", "GetNumberOfThreads", AfterSrat - 20, EFI_DEVICE_ERROR});
+  const Found Result = BootAndBuild(Description, [](Platform &) {});
+  EXPECT_TRUE(Result.Srat.Errors.empty()) << Joined(Result.Srat.Errors);
+  EXPECT_EQ(Result.Srat.Status, EFI_DEVICE_ERROR);
+  EXPECT_GT(Result.Srat.Processors.size(), 0u);
+  EXPECT_LT(Result.Srat.Processors.size(), 128u);
+}
+
 // Two sockets in x2APIC mode: the structures are the 24-byte form, with each socket's domain.
 TEST(ProcessorDataOracle, ChangedX2ApicFlagsAreNamed) {
   Machine Description = LoadMachineFile(std::string(CCX_MACHINES_DIR) + "/two-socket.json");
