@@ -107,6 +107,9 @@ struct SMM_ACCESS_STATE {
   UINT64 RegionCount = 0;
   EFI_MP_SERVICES_PROTOCOL *MpServices = nullptr;
   BOOLEAN LockSetsHwcr = FALSE;
+  // Whether the installer wrote the SMM range on every core. Where it did not, the range checks
+  // are never turned on over a range that was never set: only the BSP takes the later steps.
+  BOOLEAN RangeOnEveryCore = FALSE;
   EFI_HANDLE Handle = nullptr;
 };
 

@@ -78,7 +78,16 @@ UINT64 TsegMaskFor(UINT64 TotalSize) { return ~(TotalSize - 1) | kWriteBackRange
 // Runs a per-core step on every core while the coprocessor is kept out of the SMM configuration.
 // When the APs could not be started, the step is still done on the BSP and the caller's state
 // still changes, but the cores now disagree: that is said, and the answer is EFI_DEVICE_ERROR.
+// Cores whose SMM range the installer could not write are left alone: only the BSP, whose range
+// is always written, takes the step, and the answer is EFI_DEVICE_ERROR as well.
 EFI_STATUS RunExcludingCoprocessor(EFI_AP_PROCEDURE Procedure, const CHAR8 *Caller) {
+  if (!gImage.SmmAccess.RangeOnEveryCore) {
+    HcuMutexAcquire();
+    Procedure(nullptr);
+    HcuMutexRelease();
+    PrintDebugMessage(TRACE_CPU, "  %a: the SMM range was not set on the APs, only the BSP is changed\n", Caller);
+    return EFI_DEVICE_ERROR;
+  }
   HcuMutexAcquire();
   const BOOLEAN SingleThread = GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded);
   const EFI_STATUS Status = CcxSmmRunOnEveryCore(gImage.SmmAccess.MpServices, Procedure, SingleThread, nullptr);
@@ -150,6 +159,7 @@ EFI_STATUS CcxSmmAccess2ProtocolInstall(EFI_STATUS *RangeStatus) {
   if (RangeStatus != nullptr) {
     *RangeStatus = ApStatus;
   }
+  State.RangeOnEveryCore = EFI_ERROR(ApStatus) ? FALSE : TRUE;
 
   State.LockSetsHwcr = GetPcdProtocol()->GetBool(PcdCcxSmmLockHwcr);
   gBS->InstallMultipleProtocolInterfaces(&State.Handle, &gEfiSmmAccess2ProtocolGuid, &State.Protocol, nullptr);

@@ -258,6 +258,33 @@ TEST(SmmAccessApsUnreached, InstallerReportsTheRangeTheApsMissed) {
   });
 }
 
+// APs whose SMM range the installer could not write never get the range checks over a range that
+// was never set, even once they can be started again: only the BSP is locked, and every step says so.
+TEST(SmmAccessApsUnreached, ARangeNotWrittenIsNeverLocked) {
+  RunOnPlatform(sim::DefaultMachine(), [](sim::Platform &Machine) {
+    bool Refusing = true;
+    Machine.Mp().SetStartFault([&Refusing]() -> std::optional<EFI_STATUS> {
+      if (Refusing) return EFI_DEVICE_ERROR;
+      return std::nullopt;
+    });
+    ASSERT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_SUCCESS);
+    Refusing = false;
+    EXPECT_EQ(Protocol()->Open(Protocol()), EFI_DEVICE_ERROR);
+    EXPECT_EQ(Protocol()->Close(Protocol()), EFI_DEVICE_ERROR);
+    EXPECT_EQ(Protocol()->Lock(Protocol()), EFI_DEVICE_ERROR);
+    EXPECT_TRUE(Protocol()->LockState);
+    EXPECT_EQ(smmtest::MsrOf(Machine, 0, kTsegMask) & 3, 3u) << "the BSP's range was written and is locked";
+    EXPECT_EQ(ProcessorsWhere(Machine, kTsegMask, 0), std::vector<size_t>{0})
+        << "no AP gets valid bits over base 0, mask 0";
+    const std::string Said = smmtest::Serial(Machine);
+    for (const char *Caller : {"CcxSmmOpen2", "CcxSmmClose2", "CcxSmmLock2"}) {
+      EXPECT_NE(Said.find(std::string("  ") + Caller + ": the SMM range was not set on the APs, only the BSP is changed\r"),
+                std::string::npos)
+          << Caller;
+    }
+  });
+}
+
 TEST(SmmAccessApsUnreached, OpenCloseAndLockAnswerDeviceError) {
   RunOnPlatform(sim::DefaultMachine(), [](sim::Platform &Machine) {
     ASSERT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_SUCCESS);
