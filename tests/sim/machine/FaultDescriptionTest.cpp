@@ -9,16 +9,10 @@
 #include "sim/machine/FaultQueries.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
+#include "tests/sim/machine/MinimalMachine.h"
 
 namespace sim {
 namespace {
-
-std::string Minimal(const std::string &Extra) {
-  return R"({"name": "m", "topology": {"sockets": 1, "dies_per_socket": 1, "complex_dies_per_die": 1,
-    "complexes_per_complex_die": 1, "cores_per_complex": 2, "threads_per_core": 1},
-    "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]})" +
-         Extra + "}";
-}
 
 std::string Fault(const std::string &Service, const std::string &Query, const std::string &Status) {
   return R"({"service": ")" + Service + R"(", "query": ")" + Query + R"(", "status": )" + Status + "}";
