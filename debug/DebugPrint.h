@@ -12,6 +12,10 @@
 #define TRACE_GENERAL 0x4000000000000ULL
 #define TRACE_HOOK 0x20000000000000ULL
 
+// Every message that tells why a service's answer is incomplete (a topology walk cut short,
+// processors a run could not reach) is an error: the caller gets an error status with it.
+#define DEBUG_INCOMPLETE_ANSWER DEBUG_ERROR
+
 namespace CCX_IMAGE_NAMESPACE {
 
 VOID EFIAPI PrintDebugMessage(UINT64 Level, const CHAR8 *Format, ...);

@@ -72,9 +72,13 @@ EFI_STATUS ArrangeDownCoreCheck(EFI_STATUS Result) {
 
 EFI_STATUS ArrangePerCoreWork(EFI_STATUS Result) {
   VOID *Interface = nullptr;
-  // Processors left without their part of the work are recorded like any other failure.
+  // Processors left without their part of the work are warned about, and the services that rely
+  // on it answer errors; the entry's status stays out of it, as it must when MP services arrive
+  // later. An error there would close the S3 library's events (every driver's resume data lost
+  // for one AP that did not start) and have the image unloaded under the protocols it installed.
   if (!EFI_ERROR(gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr, &Interface))) {
-    return LargerStatus(Result, CcxRellRunPerCoreWork());
+    CcxRellRunPerCoreWork();
+    return Result;
   }
   Result = LargerStatus(Result, gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, CcxRellInitWithMpServices, nullptr,
                                                  &gImage.Init.MpEvent));

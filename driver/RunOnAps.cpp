@@ -45,6 +45,7 @@ struct TOPOLOGY_RUN {
   // The MP services number of the position's first thread: threads are numbered in walk order.
   UINTN Processor;
   EFI_STATUS Result;
+  BOOLEAN EveryUnitReached;
 };
 
 EFI_STATUS CountAt(const TOPOLOGY_RUN &Run, UINTN Depth, UINTN *Count) {
@@ -64,14 +65,23 @@ BOOLEAN FirstCoreOfUnit(const TOPOLOGY_RUN &Run) {
 
 VOID VisitCore(TOPOLOGY_RUN &Run) {
   if (FirstCoreOfUnit(Run)) {
-    Run.Result = LargerStatus(
-        Run.Result, Run.Mp->StartupThisAP(Run.Mp, Run.Procedure, Run.Processor, nullptr, 0, Run.Argument, nullptr));
+    const EFI_STATUS Started =
+        Run.Mp->StartupThisAP(Run.Mp, Run.Procedure, Run.Processor, nullptr, 0, Run.Argument, nullptr);
+    Run.Result = LargerStatus(Run.Result, Started);
+    // Processor 0, the first position, is the BSP: its refusal leaves nothing out.
+    if (EFI_ERROR(Started) && Run.Processor != 0) {
+      Run.EveryUnitReached = FALSE;
+    }
   }
   UINTN Threads = 0;
   const EFI_STATUS Status = CountAt(Run, DepthThread, &Threads);
   Run.Result = LargerStatus(Run.Result, Status);
   if (Status == EFI_SUCCESS && Threads != 0) {
     Run.Processor += Threads;
+  }
+  if (Status != EFI_SUCCESS) {
+    // The next units' processor numbers can't be known any more.
+    Run.EveryUnitReached = FALSE;
   }
 }
 
@@ -82,6 +92,7 @@ VOID WalkDepth(TOPOLOGY_RUN &Run, UINTN Depth) {
   const EFI_STATUS Status = CountAt(Run, Depth, &Count);
   Run.Result = LargerStatus(Run.Result, Status);
   if (Status != EFI_SUCCESS) {
+    Run.EveryUnitReached = FALSE;
     return;
   }
   for (UINTN Instance = 0; Instance < Count; Instance++) {
@@ -97,12 +108,14 @@ VOID WalkDepth(TOPOLOGY_RUN &Run, UINTN Depth) {
 EFI_STATUS RunAlongTopology(TOPOLOGY_RUN &Run) {
   if (Run.Level > CCX_RUN_PER_SOCKET) {
     FatalStop(kFatalUnknownLevel);
+    Run.EveryUnitReached = FALSE;
     return EFI_INVALID_PARAMETER;
   }
   UINTN Sockets = 0;
   const EFI_STATUS Status = Run.Topology->GetNumberOfSockets(Run.Topology, &Sockets);
   if (Status != EFI_SUCCESS) {
     FatalStop(kFatalNoSocketCount);
+    Run.EveryUnitReached = FALSE;
     return Status;
   }
   for (UINTN Socket = 0; Socket < Sockets; Socket++) {
@@ -171,10 +184,10 @@ UINTN FallbackStride(UINT32 Level) {
   return 0;
 }
 
-EFI_STATUS RunByStride(EFI_MP_SERVICES_PROTOCOL *Mp, UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument) {
+CCX_RUN_RESULT RunByStride(EFI_MP_SERVICES_PROTOCOL *Mp, UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument) {
   EFI_STATUS Status = FillFallbackCounts();
   if (EFI_ERROR(Status)) {
-    return Status;
+    return {Status, FALSE};
   }
   UINTN Processors = 0;
   UINTN Enabled = 0;
@@ -184,21 +197,26 @@ EFI_STATUS RunByStride(EFI_MP_SERVICES_PROTOCOL *Mp, UINT32 Level, EFI_AP_PROCED
   for (UINTN Slot = 0; Slot < kFallbackCountSlots; Slot++) {
     Expected *= Counts[Slot];
   }
+  // Counts that don't multiply up to the processors don't say where the units begin.
+  CCX_RUN_RESULT Result = {EFI_SUCCESS, Processors == Expected};
   if (Processors != Expected) {
     FatalStop(kFatalProcessorCountMismatch);
   }
   if (Level < CCX_RUN_PER_CORE || Level > CCX_RUN_PER_SOCKET) {
     FatalStop(kFatalUnknownLevel);
-    return EFI_INVALID_PARAMETER;
+    return {EFI_INVALID_PARAMETER, FALSE};
   }
   // A count of 0 below the level would make every step land on processor 0 again, for ever.
   const UINTN Stride = FallbackStride(Level);
   if (Stride == 0) {
-    return EFI_DEVICE_ERROR;
+    return {EFI_DEVICE_ERROR, FALSE};
   }
-  EFI_STATUS Result = EFI_SUCCESS;
   for (UINTN Processor = Stride; Processor < Processors; Processor += Stride) {
-    Result = LargerStatus(Result, Mp->StartupThisAP(Mp, Procedure, Processor, nullptr, 0, Argument, nullptr));
+    const EFI_STATUS Started = Mp->StartupThisAP(Mp, Procedure, Processor, nullptr, 0, Argument, nullptr);
+    Result.Status = LargerStatus(Result.Status, Started);
+    if (EFI_ERROR(Started)) {
+      Result.EveryUnitReached = FALSE;
+    }
     if (Processors - Processor <= Stride) {
       break;
     }
@@ -209,9 +227,13 @@ EFI_STATUS RunByStride(EFI_MP_SERVICES_PROTOCOL *Mp, UINT32 Level, EFI_AP_PROCED
 }  // namespace
 
 EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument) {
+  return CcxRunFunctionOnUnits(Level, Procedure, Argument).Status;
+}
+
+CCX_RUN_RESULT CcxRunFunctionOnUnits(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument) {
   if (!Msr::ApicBase::Bsp::IsSet(AsmReadMsr64(Msr::ApicBase::Number))) {
     FatalStop(kFatalNotBsp);
-    return EFI_UNSUPPORTED;
+    return {EFI_UNSUPPORTED, FALSE};
   }
   if (gImage.MpWork.RunOnApsMpServices == nullptr) {
     const EFI_STATUS Status = gBS->LocateProtocol(&gEfiMpServiceProtocolGuid, nullptr,
@@ -219,7 +241,7 @@ EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *A
     if (EFI_ERROR(Status)) {
       FatalStop(kFatalNoMpServices);
       PrintDebugMessage(TRACE_CPU, "  CcxRunFunctionOnAps error, cannot locate gEfiMpServiceProtocolGuid\n");
-      return Status;
+      return {Status, FALSE};
     }
   }
   EFI_MP_SERVICES_PROTOCOL *Mp = gImage.MpWork.RunOnApsMpServices;
@@ -230,8 +252,9 @@ EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *A
   }
 
   if (Level == CCX_RUN_ALL_APS) {
-    return Mp->StartupAllAPs(Mp, Procedure, GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded), nullptr, 0,
-                             Argument, nullptr);
+    const EFI_STATUS Status = Mp->StartupAllAPs(Mp, Procedure, GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded),
+                                                nullptr, 0, Argument, nullptr);
+    return {Status, !EFI_ERROR(AllApsStartFailure(Status))};
   }
   if (Topology == nullptr) {
     return RunByStride(Mp, Level, Procedure, Argument);
@@ -243,7 +266,9 @@ EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *A
   Run.Procedure = Procedure;
   Run.Argument = Argument;
   Run.Result = EFI_SUCCESS;
-  return RunAlongTopology(Run);
+  Run.EveryUnitReached = TRUE;
+  const EFI_STATUS Status = RunAlongTopology(Run);
+  return {Status, Run.EveryUnitReached};
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

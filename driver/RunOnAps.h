@@ -27,6 +27,17 @@ constexpr EFI_STATUS AllApsStartFailure(EFI_STATUS Status) { return Status == EF
 // processor 0 is left out. The result is the largest status met.
 EFI_STATUS CcxRunFunctionOnAps(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument);
 
+// What a run did: the status CcxRunFunctionOnAps answers, and whether Procedure ran on every unit
+// the run counted. The status alone can't say so, since at every level but 0 it holds the BSP's
+// refusal. The BSP's own unit counts as reached (the caller does the BSP's part itself); a count
+// the run could not have, a processor other than the BSP that could not be started, counts that
+// do not describe the machine, or MP services that can't be found leave units unreached.
+struct CCX_RUN_RESULT {
+  EFI_STATUS Status;
+  BOOLEAN EveryUnitReached;
+};
+CCX_RUN_RESULT CcxRunFunctionOnUnits(UINT32 Level, EFI_AP_PROCEDURE Procedure, VOID *Argument);
+
 }  // namespace CCX_IMAGE_NAMESPACE
 
 #endif  // DRIVER_RUN_ON_APS_H_

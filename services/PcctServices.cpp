@@ -158,7 +158,7 @@ EFI_STATUS EFIAPI CcxRellAddGenCommSubspaceStruct(QORVEX_CCX_PCCT_SERVICES_PROTO
       Mp, ProgramPccMtrr, GetPcdProtocol()->GetBool(PcdCcxRunApsSingleThreaded), nullptr, 0, &Argument, nullptr));
   ProgramPccMtrr(&Argument);
   if (EFI_ERROR(ApStatus)) {
-    PrintDebugMessage(TRACE_GENERAL, "  Returning error, var mtrr not set on the APs: %r\n", ApStatus);
+    PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER, "  Returning error, var mtrr not set on the APs: %r\n", ApStatus);
     return EFI_DEVICE_ERROR;
   }
 

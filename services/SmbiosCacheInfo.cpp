@@ -1,11 +1,13 @@
 // The cache information records of the SMBIOS service: the three levels of the package the call
 // runs on, sized from the processor's cache leaves. Level 3 is either summed over every complex,
 // each measuring its own cache, or taken from the package-wide size field, and then shared out
-// among the sockets.
+// among the sockets. A level-3 size that misses complexes or could not be shared out is still
+// filled in, but the answer is then an error.
 #include "services/SmbiosServices.h"
 
 #include "arch/Cpuid.h"
 #include "arch/Processor.h"
+#include "debug/DebugPrint.h"
 #include "debug/FatalStop.h"
 #include "driver/ImageState.h"
 #include "driver/RunOnAps.h"
@@ -65,21 +67,27 @@ UINT32 OwnL3SizeKiB() {
 // Runs on the first processor of each complex in turn, so the total needs no lock.
 VOID EFIAPI AddOwnL3Size(VOID *Total) { *static_cast<UINT64 *>(Total) += OwnL3SizeKiB(); }
 
-UINTN SocketCount() {
+// The number of sockets, or 1 when it can't be had (Counted is then cleared).
+UINTN SocketCount(BOOLEAN &Counted) {
   UINTN Sockets = 1;
   QORVEX_FABRIC_SYSTEM_SERVICES_PROTOCOL *System = nullptr;
   if (EFI_ERROR(gBS->LocateProtocol(&gQorvexFabricSystemServicesProtocolGuid, nullptr,
                                     reinterpret_cast<VOID **>(&System)))) {
     FatalStop(kFatalNoSystemServices);
+    Counted = FALSE;
     return Sockets;
   }
   if (System->GetSystemInfo(System, &Sockets, nullptr, nullptr, nullptr, nullptr) != EFI_SUCCESS) {
     FatalStop(kFatalNoSocketCount);
+    Counted = FALSE;
+    Sockets = 1;
   }
   return Sockets;
 }
 
-UINT32 L3SizeKiB() {
+// The package's share of the level-3 cache in KiB. Whole says whether every complex was measured
+// and the total shared out among the sockets.
+UINT32 L3SizeKiB(BOOLEAN &Whole) {
   using L2L3 = CpuidLeaf::L2L3CacheIdentifiers;
   UINT32 Edx = 0;
   Cpuid(L2L3::Leaf, nullptr, nullptr, nullptr, &Edx);
@@ -88,11 +96,11 @@ UINT32 L3SizeKiB() {
   if (L2L3::EdxL3Assoc::Get(Edx) == L2L3::L3AssocSeeCacheProperties) {
     Total = OwnL3SizeKiB();
     // The BSP has measured its own complex; the level's run refuses it, so it is not counted twice.
-    CcxRunFunctionOnAps(CCX_RUN_PER_COMPLEX, AddOwnL3Size, &Total);
+    Whole = CcxRunFunctionOnUnits(CCX_RUN_PER_COMPLEX, AddOwnL3Size, &Total).EveryUnitReached;
   } else {
     Total = L2L3::EdxL3Size512KiB::Get(Edx) * L2L3::L3SizeUnitKiB;
   }
-  const UINTN Sockets = SocketCount();
+  const UINTN Sockets = SocketCount(Whole);
   if (Sockets > 1) {
     Total /= Sockets;
   }
@@ -168,7 +176,14 @@ EFI_STATUS EFIAPI GetCacheInfo(QORVEX_CCX_SMBIOS_SERVICES_PROTOCOL *This, UINTN 
 
   FillRecord(Info[0], 1, L1Size, kAssociativity8Way);
   FillRecord(Info[1], 2, L2Size, kAssociativity8Way);
-  FillRecord(Info[2], 3, L3SizeKiB(), L3Associativity());
+  BOOLEAN Whole = TRUE;
+  FillRecord(Info[2], 3, L3SizeKiB(Whole), L3Associativity());
+  if (!Whole) {
+    PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER,
+                      "  ERROR: GetCacheInfo: the level-3 size is incomplete: a complex was not measured or the "
+                      "sockets were not counted\n");
+    return EFI_DEVICE_ERROR;
+  }
   return EFI_SUCCESS;
 }
 

@@ -37,7 +37,8 @@ struct DIE_CORES {
 
 // Walks the socket's complexes, adding up both counts. The walk stops at the first die the SOC
 // service has nothing for. A count the topology service can't give leaves cores out of the
-// enabled count: the walk then answers an error, after its message, instead of a short count.
+// enabled count: the walk then answers an error, after its message, instead of a short count. A
+// count lost in another socket's part of the walk does not touch this socket's counts.
 EFI_STATUS WalkComplexes(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc,
                          QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Topology, SMBIOS_CORE_COUNTS &Counts) {
   TOPOLOGY_POSITION At;
@@ -46,6 +47,10 @@ EFI_STATUS WalkComplexes(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc,
   for (;;) {
     const INTN Step = TopologyNextComplexPosition(&At, Topology);
     if (Step > StepComplex) {
+      // A count lost after the socket's last complex leaves its counts whole.
+      if (TopologyWalkCoveredSocket(At, Socket)) {
+        return Result;
+      }
       const EFI_STATUS WalkStatus = TopologyWalkResult("GetProcessorInfo", At);
       return EFI_ERROR(Result) ? Result : WalkStatus;
     }
@@ -80,7 +85,7 @@ EFI_STATUS WalkComplexes(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc,
       Counts.CoresEnabled = static_cast<UINT16>(Counts.CoresEnabled + Cores);
     } else {
       FatalStop(kFatalNoCoreCount);
-      PrintDebugMessage(DEBUG_ERROR,
+      PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER,
                         "  ERROR: GetProcessorInfo: fabric topology core count failed for socket %d, die %d, complex "
                         "die %d, complex %d: %r\n",
                         At.Socket, At.Die, At.ComplexDie, At.Complex, Status);

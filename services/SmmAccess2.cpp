@@ -85,7 +85,7 @@ EFI_STATUS RunExcludingCoprocessor(EFI_AP_PROCEDURE Procedure, const CHAR8 *Call
     HcuMutexAcquire();
     Procedure(nullptr);
     HcuMutexRelease();
-    PrintDebugMessage(TRACE_CPU, "  %a: the SMM range was not set on the APs, only the BSP is changed\n", Caller);
+    PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER, "  %a: the SMM range was not set on the APs, only the BSP is changed\n", Caller);
     return EFI_DEVICE_ERROR;
   }
   HcuMutexAcquire();
@@ -93,7 +93,7 @@ EFI_STATUS RunExcludingCoprocessor(EFI_AP_PROCEDURE Procedure, const CHAR8 *Call
   const EFI_STATUS Status = CcxSmmRunOnEveryCore(gImage.SmmAccess.MpServices, Procedure, SingleThread, nullptr);
   HcuMutexRelease();
   if (EFI_ERROR(Status)) {
-    PrintDebugMessage(TRACE_CPU, "  %a: the APs were not reached, Status:[%r]\n", Caller, Status);
+    PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER, "  %a: the APs were not reached, Status:[%r]\n", Caller, Status);
     return EFI_DEVICE_ERROR;
   }
   return EFI_SUCCESS;

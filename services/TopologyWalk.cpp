@@ -15,11 +15,15 @@ struct TOPOLOGY_CURSOR {
   UINTN *Index[DepthCount];
   UINTN Depth;
   EFI_STATUS *QueryStatus;
+  UINTN *QueryDepth;
 };
 
-VOID KeepQueryStatus(const TOPOLOGY_CURSOR &Cursor, EFI_STATUS Status) {
+VOID KeepQueryStatus(const TOPOLOGY_CURSOR &Cursor, EFI_STATUS Status, UINTN Depth) {
   if (Cursor.QueryStatus != nullptr) {
     *Cursor.QueryStatus = Status;
+  }
+  if (Cursor.QueryDepth != nullptr) {
+    *Cursor.QueryDepth = Depth;
   }
 }
 
@@ -38,7 +42,7 @@ INTN Advance(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_C
   UINTN Count = 0;
   const EFI_STATUS Status = CountAt(Service, Cursor, Depth, &Count);
   if (EFI_ERROR(Status)) {
-    KeepQueryStatus(Cursor, Status);
+    KeepQueryStatus(Cursor, Status, Depth);
     return StepEnd;
   }
   UINTN *Deepest = Cursor.Index[Depth];
@@ -68,7 +72,7 @@ INTN Step(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, const TOPOLOGY_CURS
     }
   }
   if (Service == nullptr) {
-    KeepQueryStatus(Cursor, EFI_INVALID_PARAMETER);
+    KeepQueryStatus(Cursor, EFI_INVALID_PARAMETER, DepthSocket);
     return StepEnd;
   }
   bool NotStarted = false;
@@ -113,27 +117,27 @@ EFI_STATUS TopologyCountAt(QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service, co
 }
 
 INTN TopologyNextDie(UINTN *Socket, UINTN *Die, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die}, DepthDie, nullptr});
+  return Step(Service, {{Socket, Die}, DepthDie, nullptr, nullptr});
 }
 
 INTN TopologyNextComplexDie(UINTN *Socket, UINTN *Die, UINTN *ComplexDie,
                             QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie}, DepthComplexDie, nullptr});
+  return Step(Service, {{Socket, Die, ComplexDie}, DepthComplexDie, nullptr, nullptr});
 }
 
 INTN TopologyNextComplex(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex,
                          QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex}, DepthComplex, nullptr});
+  return Step(Service, {{Socket, Die, ComplexDie, Complex}, DepthComplex, nullptr, nullptr});
 }
 
 INTN TopologyNextCore(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core,
                       QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core}, DepthCore, nullptr});
+  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core}, DepthCore, nullptr, nullptr});
 }
 
 INTN TopologyNextThread(UINTN *Socket, UINTN *Die, UINTN *ComplexDie, UINTN *Complex, UINTN *Core, UINTN *Thread,
                         QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
-  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core, Thread}, DepthThread, nullptr});
+  return Step(Service, {{Socket, Die, ComplexDie, Complex, Core, Thread}, DepthThread, nullptr, nullptr});
 }
 
 INTN TopologyNextPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
@@ -141,14 +145,15 @@ INTN TopologyNextPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES
     return StepEnd;
   }
   return Step(Service, {{&At->Socket, &At->Die, &At->ComplexDie, &At->Complex, &At->Core, &At->Thread}, DepthThread,
-                        &At->QueryStatus});
+                        &At->QueryStatus, &At->QueryDepth});
 }
 
 INTN TopologyNextComplexPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_SERVICES_PROTOCOL *Service) {
   if (At == nullptr) {
     return StepEnd;
   }
-  return Step(Service, {{&At->Socket, &At->Die, &At->ComplexDie, &At->Complex}, DepthComplex, &At->QueryStatus});
+  return Step(Service, {{&At->Socket, &At->Die, &At->ComplexDie, &At->Complex}, DepthComplex, &At->QueryStatus,
+                        &At->QueryDepth});
 }
 
 EFI_STATUS TopologyWalkResult(const CHAR8 *Caller, const TOPOLOGY_POSITION &At) {
@@ -156,15 +161,26 @@ EFI_STATUS TopologyWalkResult(const CHAR8 *Caller, const TOPOLOGY_POSITION &At) 
     return EFI_SUCCESS;
   }
   if (At.Socket == kTopologyNotStarted) {
-    PrintDebugMessage(DEBUG_ERROR, "  ERROR: %a: fabric topology count query failed before the first position: %r\n",
+    PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER, "  ERROR: %a: fabric topology count query failed before the first position: %r\n",
                       Caller, At.QueryStatus);
   } else {
-    PrintDebugMessage(DEBUG_ERROR,
+    PrintDebugMessage(DEBUG_INCOMPLETE_ANSWER,
                       "  ERROR: %a: fabric topology count query failed after socket %d, die %d, complex die %d, "
                       "complex %d: %r\n",
                       Caller, At.Socket, At.Die, At.ComplexDie, At.Complex, At.QueryStatus);
   }
   return EFI_DEVICE_ERROR;
+}
+
+BOOLEAN TopologyWalkCoveredSocket(const TOPOLOGY_POSITION &At, UINTN Socket) {
+  if (!EFI_ERROR(At.QueryStatus)) {
+    return TRUE;
+  }
+  if (At.Socket == kTopologyNotStarted || At.Socket < Socket) {
+    return FALSE;
+  }
+  // At the socket itself, only the socket count is asked once its own positions are all met.
+  return At.Socket > Socket || At.QueryDepth == DepthSocket;
 }
 
 }  // namespace CCX_IMAGE_NAMESPACE

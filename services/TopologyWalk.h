@@ -64,6 +64,8 @@ struct TOPOLOGY_POSITION {
   // EFI_SUCCESS, unless a step ended the walk because a count could not be had: then the status
   // of the count query that failed (EFI_INVALID_PARAMETER when there was no record to ask).
   EFI_STATUS QueryStatus = EFI_SUCCESS;
+  // The depth whose count that query asked for.
+  UINTN QueryDepth = DepthCount;
 };
 
 // Steps a thread-depth walk over the record's six indices, with TopologyNextThread's codes.
@@ -77,6 +79,11 @@ INTN TopologyNextComplexPosition(TOPOLOGY_POSITION *At, QORVEX_FABRIC_TOPOLOGY_S
 // reported in an error message with the last complex the walk reached and the query's status, and
 // the answer is EFI_DEVICE_ERROR.
 EFI_STATUS TopologyWalkResult(const CHAR8 *Caller, const TOPOLOGY_POSITION &At);
+
+// Whether an ended walk met every position of Socket: it ran to its normal end, or the count it
+// lost was asked after the socket's last position (a later socket's count, or the number of
+// sockets asked to move past it).
+BOOLEAN TopologyWalkCoveredSocket(const TOPOLOGY_POSITION &At, UINTN Socket);
 
 }  // namespace CCX_IMAGE_NAMESPACE
 

@@ -23,6 +23,21 @@ bool SiblingCallMark::Failed(Platform &Machine, SiblingQuery Query, uint64_t Nth
   return Fault != nullptr && EFI_ERROR(Fault->Status);
 }
 
+bool SiblingCallMark::AnyFailed(Platform &Machine, SiblingQuery Query) const {
+  const std::string Service = NameOf(Query).Service;
+  const std::string Name = NameOf(Query).Query;
+  const auto Before = Counts_.find({Service, Name});
+  const uint64_t First = (Before == Counts_.end() ? 0 : Before->second) + 1;
+  const uint64_t Last = Machine.Faults().Calls(Service, Name);
+  for (const InjectedFault &Fault : Machine.Description().Faults) {
+    if (Fault.Service == Service && Fault.Query == Name && Fault.Call >= First && Fault.Call <= Last &&
+        EFI_ERROR(Fault.Status)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool SiblingQueryCounter::NextCallFails(const std::string &Service, const std::string &Query) {
   auto [Counted, Inserted] = Calls_.try_emplace({Service, Query}, 0);
   if (Inserted) Counted->second = Machine_.Faults().Calls(Service, Query);

@@ -31,6 +31,8 @@ class SiblingCallMark {
 
   // Whether the Nth call (1 = the first) of Query after the mark was made and failed.
   bool Failed(Platform &Machine, SiblingQuery Query, uint64_t Nth) const;
+  // Whether any call of Query made since the mark failed.
+  bool AnyFailed(Platform &Machine, SiblingQuery Query) const;
 
  private:
   std::map<std::pair<std::string, std::string>, uint64_t> Counts_;

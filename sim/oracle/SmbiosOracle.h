@@ -22,10 +22,10 @@ CCX_SMBIOS_PROCESSOR_INFO ExpectedProcessorInfo(Platform &Machine, uint32_t Sock
 void ExpectedCacheInfo(Platform &Machine, CCX_SMBIOS_CACHE_INFO (&Caches)[CCX_SMBIOS_CACHE_LEVELS],
                        const SiblingCallMark &Mark = {});
 
-// The one disagreement left open: GetCacheInfo sums the level-3 size with one processor per
-// complex, and a complex that run does not reach is left out while the call answers success. The
-// check names it; the fault sweep and the whole-boot fuzz target know it and do not fail on it.
-bool IsOpenLevelThreeFault(const std::string &Error);
+// The status GetCacheInfo must answer: EFI_DEVICE_ERROR when its level-3 size can't be whole,
+// because MP services are missing or a topology count failed while the size is summed complex by
+// complex, or the sockets it is shared among could not be counted. The records are filled either way.
+uint64_t ExpectedCacheInfoStatus(Platform &Machine, const SiblingCallMark &Mark = {});
 
 // A cache size in KiB as the records store it: the 16-bit and the 32-bit form.
 struct EncodedCacheSize {

@@ -162,38 +162,9 @@ TEST_F(PerCoreWork, NoTopologyServiceMeansNoPpinLoop) {
   EXPECT_EQ(Options.Hooks, std::vector<uint32_t>{0x03});
 }
 
-// MP services in front of the fake that fail the start on every AP, or the single start of the
-// processors listed, with the status given; everything else reaches the fake.
-struct FailingMp {
-  EFI_MP_SERVICES_PROTOCOL Protocol;
-  EFI_MP_SERVICES_PROTOCOL *Real;
-  EFI_STATUS AllApsStatus = EFI_SUCCESS;
-  std::vector<UINTN> FailingProcessors;
-  EFI_STATUS ProcessorStatus = EFI_DEVICE_ERROR;
-
-  explicit FailingMp(EFI_MP_SERVICES_PROTOCOL *Inner) : Protocol(*Inner), Real(Inner) {
-    Protocol.StartupAllAPs = AllAps;
-    Protocol.StartupThisAP = ThisAp;
-  }
-  static FailingMp &Self(EFI_MP_SERVICES_PROTOCOL *This) { return *reinterpret_cast<FailingMp *>(This); }
-  static EFI_STATUS EFIAPI AllAps(EFI_MP_SERVICES_PROTOCOL *This, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
-                                  EFI_EVENT WaitEvent, UINTN Timeout, VOID *Argument, UINTN **Failed) {
-    if (EFI_ERROR(Self(This).AllApsStatus)) return Self(This).AllApsStatus;
-    return Self(This).Real->StartupAllAPs(Self(This).Real, Procedure, SingleThread, WaitEvent, Timeout, Argument,
-                                          Failed);
-  }
-  static EFI_STATUS EFIAPI ThisAp(EFI_MP_SERVICES_PROTOCOL *This, EFI_AP_PROCEDURE Procedure, UINTN Processor,
-                                  EFI_EVENT WaitEvent, UINTN Timeout, VOID *Argument, BOOLEAN *Finished) {
-    const std::vector<UINTN> &Failing = Self(This).FailingProcessors;
-    if (std::find(Failing.begin(), Failing.end(), Processor) != Failing.end()) return Self(This).ProcessorStatus;
-    return Self(This).Real->StartupThisAP(Self(This).Real, Procedure, Processor, WaitEvent, Timeout, Argument,
-                                          Finished);
-  }
-};
-
 // Processors left without their part of the per-core work are named in a warning, and the work
-// answers the failure's status, which the initialization records. Socket 0's refusal by MP
-// services is by design and no failure; a system without APs has nothing to fail.
+// answers the failure's status (the initialization keeps it out of the entry's status). Socket 0's
+// refusal by MP services is by design and no failure; a system without APs has nothing to fail.
 class PerCoreWorkResult : public PerCoreWork {
  protected:
   PerCoreWorkResult() : PerCoreWork(2), Failing(Mp.Protocol()) {
@@ -205,7 +176,7 @@ class PerCoreWorkResult : public PerCoreWork {
     const std::vector<std::string> All = Lines();
     return std::find(All.begin(), All.end(), Line) != All.end();
   }
-  FailingMp Failing;
+  fake::FailingMp Failing;
 };
 
 TEST_F(PerCoreWorkResult, EveryProcessorServedIsSuccess) {

@@ -50,8 +50,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CacheAssociativity,
 class SmbiosCaches : public DriverFixture {
  protected:
   explicit SmbiosCaches(fake::FabricShape Shape = {{1, 1, 8, 1, 8, 2}}, UINTN Processors = 128)
-      : Fabric(Shape), Mp(Processors) {
-    Firmware.AddProtocol(gEfiMpServiceProtocolGuid, Mp.Protocol());
+      : Fabric(Shape), Mp(Processors), Failing(Mp.Protocol()) {
+    Firmware.AddProtocol(gEfiMpServiceProtocolGuid, &Failing.Protocol);
     Firmware.RemoveProtocol(gQorvexFabricTopologyServicesProtocolGuid);
     Firmware.RemoveProtocol(gQorvexFabricSystemServicesProtocolGuid);
     Firmware.AddProtocol(gQorvexFabricTopologyServicesProtocolGuid, Fabric.Topology());
@@ -65,14 +65,15 @@ class SmbiosCaches : public DriverFixture {
     Firmware.CpuidSubLeaves[{0x8000001D, 2}] = {0x4143, 0x01C0003F, 0x7FF, 0};
     Firmware.CpuidSubLeaves[{0x8000001D, 3}] = {0x3C163, 0x03C0003F, 0x7FFF, 0};
   }
-  std::vector<CCX_SMBIOS_CACHE_INFO> Get() {
+  std::vector<CCX_SMBIOS_CACHE_INFO> Get(EFI_STATUS Expected = EFI_SUCCESS) {
     std::vector<CCX_SMBIOS_CACHE_INFO> Info(3);
-    EXPECT_EQ(image::GetCacheInfo(nullptr, 0, +Info.data()), EFI_SUCCESS);
+    EXPECT_EQ(image::GetCacheInfo(nullptr, 0, +Info.data()), Expected);
     return Info;
   }
 
   fake::FakeFabric Fabric;
   fake::FakeMpServices Mp;
+  fake::FailingMp Failing;
 };
 
 TEST_F(SmbiosCaches, FillsTheThreeLevels) {
@@ -112,16 +113,35 @@ TEST_F(SmbiosCaches, WithoutTheCacheLeafTheLevel3SizeComesFrom512KiBUnits) {
   EXPECT_TRUE(Mp.Starts.empty());
 }
 
-TEST_F(SmbiosCaches, AMissingSystemServiceCountsOneSocket) {
+// A level-3 size that can't be whole is still filled in as far as it was measured, and the answer
+// says it is incomplete: sockets not counted, a complex not started, a topology count lost.
+TEST_F(SmbiosCaches, AMissingSystemServiceCountsOneSocketAndAnswersAnError) {
   Firmware.RemoveProtocol(gQorvexFabricSystemServicesProtocolGuid);
-  EXPECT_EQ(+Get()[2].MaximumCacheSize, 0x9000);
+  EXPECT_EQ(+Get(EFI_DEVICE_ERROR)[2].MaximumCacheSize, 0x9000);
   EXPECT_EQ(FatalStops(), std::vector<uint32_t>{0x30890312});
 }
 
-TEST_F(SmbiosCaches, AFailedSocketCountStopsAndKeepsTheWholeSum) {
+TEST_F(SmbiosCaches, AFailedSocketCountStopsKeepsTheWholeSumAndAnswersAnError) {
   Fabric.Fail("GetSystemInfo", 1, EFI_DEVICE_ERROR);
-  EXPECT_EQ(+Get()[2].MaximumCacheSize, 0x9000);
+  EXPECT_EQ(+Get(EFI_DEVICE_ERROR)[2].MaximumCacheSize, 0x9000);
   EXPECT_EQ(FatalStops(), std::vector<uint32_t>{0x30890316});
+  EXPECT_NE(Uart().find("  ERROR: GetCacheInfo: the level-3 size is incomplete"), std::string::npos);
+}
+
+TEST_F(SmbiosCaches, AComplexThatCannotBeStartedMakesTheSizeIncomplete) {
+  Failing.FailingProcessors = {48};
+  // Seven of the eight complexes: 7 x 32 MiB = 0x38000 KiB, in 64 KiB units 0x8E00.
+  EXPECT_EQ(+Get(EFI_DEVICE_ERROR)[2].MaximumCacheSize, 0x8E00);
+}
+
+TEST_F(SmbiosCaches, ALostThreadCountMakesTheSizeIncomplete) {
+  Fabric.Fail("GetNumberOfThreads", 64, EFI_DEVICE_ERROR);
+  Get(EFI_DEVICE_ERROR);
+}
+
+TEST_F(SmbiosCaches, WithoutMpServicesOnlyTheBspsComplexIsCounted) {
+  Firmware.RemoveProtocol(gEfiMpServiceProtocolGuid);
+  EXPECT_EQ(+Get(EFI_DEVICE_ERROR)[2].MaximumCacheSize, 0x8200);  // 32 MiB in 64 KiB units
 }
 
 class SmbiosCachesTwoSockets : public SmbiosCaches {

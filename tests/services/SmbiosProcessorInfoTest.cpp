@@ -289,6 +289,24 @@ TEST_F(SmbiosTwoSockets, CountsOnlyTheAskedSocketsDies) {
   EXPECT_EQ(Soc.DieQueries, std::vector<uint32_t>{4});
 }
 
+// The walk goes on through every socket; a count lost after the asked socket's complexes leaves
+// that socket's record whole. A walk asks the complex count once per complex die (twice a socket)
+// and the socket count twice (on leaving each socket).
+TEST_F(SmbiosTwoSockets, ACountLostInALaterSocketLeavesTheAskedSocketWhole) {
+  const CCX_SMBIOS_PROCESSOR_INFO Clean = Get(0);
+  Fabric.Fail("GetNumberOfComplexes", 7, EFI_DEVICE_ERROR);  // the second walk's first query of socket 1
+  const CCX_SMBIOS_PROCESSOR_INFO Info = Get(0);
+  EXPECT_EQ(std::memcmp(&Info, &Clean, sizeof(Info)), 0);
+}
+
+TEST_F(SmbiosTwoSockets, ALostSocketCountIsAnErrorOnlyForTheSocketsNotReached) {
+  const CCX_SMBIOS_PROCESSOR_INFO Clean = Get(0);
+  Fabric.Fail("GetNumberOfSockets", 3, EFI_DEVICE_ERROR);  // asked on leaving socket 0
+  EXPECT_EQ(+Get(0).CoreEnabled, +Clean.CoreEnabled);
+  Fabric.Fail("GetNumberOfSockets", 4, EFI_DEVICE_ERROR);  // the second ended on the third
+  Get(1, EFI_DEVICE_ERROR);
+}
+
 TEST_F(SmbiosProcessor, RefusesANullRecord) {
   EXPECT_EQ(image::GetProcessorInfo(nullptr, 0, nullptr, nullptr), EFI_INVALID_PARAMETER);
 }

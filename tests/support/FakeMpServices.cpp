@@ -1,5 +1,7 @@
 #include "tests/support/FakeMpServices.h"
 
+#include <algorithm>
+
 namespace fake {
 
 struct FakeMpThunks {
@@ -54,6 +56,31 @@ EFI_STATUS FakeMpServices::StartOne(EFI_AP_PROCEDURE Procedure, UINTN Processor,
   Starts.push_back(Start);
   if (Start.Status == EFI_SUCCESS) Procedure(Argument);
   return Start.Status;
+}
+
+namespace {
+
+FailingMp &Self(EFI_MP_SERVICES_PROTOCOL *This) { return *reinterpret_cast<FailingMp *>(This); }
+
+EFI_STATUS EFIAPI FailingAllAps(EFI_MP_SERVICES_PROTOCOL *This, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
+                                EFI_EVENT WaitEvent, UINTN Timeout, VOID *Argument, UINTN **Failed) {
+  if (EFI_ERROR(Self(This).AllApsStatus)) return Self(This).AllApsStatus;
+  return Self(This).Real->StartupAllAPs(Self(This).Real, Procedure, SingleThread, WaitEvent, Timeout, Argument,
+                                        Failed);
+}
+
+EFI_STATUS EFIAPI FailingThisAp(EFI_MP_SERVICES_PROTOCOL *This, EFI_AP_PROCEDURE Procedure, UINTN Processor,
+                                EFI_EVENT WaitEvent, UINTN Timeout, VOID *Argument, BOOLEAN *Finished) {
+  const std::vector<UINTN> &Failing = Self(This).FailingProcessors;
+  if (std::find(Failing.begin(), Failing.end(), Processor) != Failing.end()) return Self(This).ProcessorStatus;
+  return Self(This).Real->StartupThisAP(Self(This).Real, Procedure, Processor, WaitEvent, Timeout, Argument, Finished);
+}
+
+}  // namespace
+
+FailingMp::FailingMp(EFI_MP_SERVICES_PROTOCOL *Inner) : Protocol(*Inner), Real(Inner) {
+  Protocol.StartupAllAPs = FailingAllAps;
+  Protocol.StartupThisAP = FailingThisAp;
 }
 
 }  // namespace fake

@@ -51,6 +51,18 @@ class FakeMpServices {
   UINTN Processors_;
 };
 
+// MP services in front of another that fail the start on every AP, or the single start of the
+// processors listed, with the status given; everything else reaches the one behind.
+struct FailingMp {
+  EFI_MP_SERVICES_PROTOCOL Protocol;
+  EFI_MP_SERVICES_PROTOCOL *Real;
+  EFI_STATUS AllApsStatus = EFI_SUCCESS;
+  std::vector<UINTN> FailingProcessors;
+  EFI_STATUS ProcessorStatus = EFI_DEVICE_ERROR;
+
+  explicit FailingMp(EFI_MP_SERVICES_PROTOCOL *Inner);
+};
+
 }  // namespace fake
 
 #endif  // TESTS_SUPPORT_FAKE_MP_SERVICES_H_

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "arch/Memory.h"
 #include "arch/host/HostHooks.h"
 #include "sim/HexText.h"
 #include "sim/cpu/CurrentProcessor.h"
@@ -391,6 +392,19 @@ TEST_F(TrapEmulatorTest, EachTrapResumesAfterItsInstruction) {
                                          {TrapKind::TimeStamp, 1},
                                          {TrapKind::PortRead, 1},
                                          {TrapKind::Cpuid, 1}}));
+}
+
+// The driver's fill primitive, run as image code over a register window, shows each store it makes:
+// Length / 8 words that repeat the byte, then the remaining bytes one at a time.
+TEST_F(TrapEmulatorTest, SetMemoryStoresWordsThenTheRemainingBytes) {
+  const auto Fill = reinterpret_cast<uint64_t>(&CcxImage::SetMemory);
+  Session_.reset();
+  Session_ = std::make_unique<ImageTrapSession>(Fill, Fill + 512, std::vector<AddressRange>{{kWindow, kPage}},
+                                                EndBootForTest);
+  EXPECT_EQ(CcxImage::SetMemory(reinterpret_cast<void *>(kWindow + 3), 13, 0xAB), reinterpret_cast<void *>(kWindow + 3));
+  std::vector<std::string> Expected = {"mmio_write 0x7E0000000003 8 0xABABABABABABABAB"};
+  for (uint64_t Byte = 11; Byte < 16; Byte++) Expected.push_back("mmio_write " + Hex(kWindow + Byte) + " 1 0xAB");
+  EXPECT_EQ(gCalls, Expected);
 }
 
 TEST_F(TrapEmulatorTest, WindowsGivenInAnyOrderAreAllReserved) {

@@ -129,8 +129,8 @@ void RunConsumers(Platform &Machine, SweepBoot &Boot) {
   SmbiosOutcome.RaisedFatalStop = FatalStopsSoFar(Machine) != StopsBeforeSmbios;
 }
 
-// The calls of every builder that answered an error in the faulted boot but not in the clean one,
-// as "builder: call".
+}  // namespace
+
 std::vector<std::string> NewlyFailedCalls(const SweepBoot &Baseline, const SweepBoot &Faulted) {
   std::vector<std::string> Failed;
   for (const auto &[Name, Outcome] : Faulted.Consumers) {
@@ -144,8 +144,6 @@ std::vector<std::string> NewlyFailedCalls(const SweepBoot &Baseline, const Sweep
   return Failed;
 }
 
-// The SMRAM calls of the SMM core's phase that answered an error in the faulted boot but not in
-// the clean one.
 std::vector<std::string> NewlyFailedSmramCalls(const BootRecord &Clean, const BootRecord &Faulted) {
   std::vector<std::string> Failed;
   const std::vector<SmmCoreCall> &Before = Clean.SmmCore.Calls;
@@ -157,6 +155,8 @@ std::vector<std::string> NewlyFailedSmramCalls(const BootRecord &Clean, const Bo
   return Failed;
 }
 
+namespace {
+
 // The builders that found their service in the clean boot and not in the faulted one.
 std::vector<std::string> BuildersWithoutService(const SweepBoot &Baseline, const SweepBoot &Faulted) {
   std::vector<std::string> Lost;
@@ -165,11 +165,6 @@ std::vector<std::string> BuildersWithoutService(const SweepBoot &Baseline, const
     if (!Outcome.ServiceFound && Clean != Baseline.Consumers.end() && Clean->second.ServiceFound) Lost.push_back(Name);
   }
   return Lost;
-}
-
-// The fault the README lists as open (see IsOpenLevelThreeFault): named by the check, not counted again.
-bool KnownOpenFault(const std::string &Builder, const std::string &Error) {
-  return Builder == "SMBIOS" && IsOpenLevelThreeFault(Error);
 }
 
 // The consumers' errors that the clean boot did not show, as "builder: error", leaving out those
@@ -184,19 +179,44 @@ std::vector<std::string> UnreportedConsumerErrors(const SweepBoot &Baseline, con
       const bool SeenBefore = Clean != Baseline.Consumers.end() &&
                               std::find(Clean->second.Errors.begin(), Clean->second.Errors.end(), Error) !=
                                   Clean->second.Errors.end();
-      if (!SeenBefore && !KnownOpenFault(Name, Error)) Unreported.push_back(Name + ": " + Error);
+      if (!SeenBefore) Unreported.push_back(Name + ": " + Error);
     }
   }
   return Unreported;
 }
 
-// Whether the faulted boot reported a failure anywhere a caller of the driver can see it.
+}  // namespace
+
+std::vector<std::string> NewDebugWarnings(const BootRecord &Clean, const BootRecord &Faulted) {
+  auto Lines = [](const std::string &Text) {
+    std::vector<std::string> All;
+    size_t Start = 0;
+    for (size_t End; (End = Text.find('\n', Start)) != std::string::npos; Start = End + 1) {
+      std::string Line = Text.substr(Start, End - Start);
+      if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+      if (Line.find("WARNING!") != std::string::npos || Line.find("ERROR") != std::string::npos) All.push_back(Line);
+    }
+    return All;
+  };
+  const std::vector<std::string> Before = Lines(Clean.Uart3F8);
+  std::vector<std::string> New;
+  for (const std::string &Line : Lines(Faulted.Uart3F8)) {
+    if (std::find(Before.begin(), Before.end(), Line) == Before.end()) New.push_back(Line);
+  }
+  return New;
+}
+
+namespace {
+
+// Whether the faulted boot reported a failure anywhere a caller of the driver, or the firmware's
+// debug log, can see it.
 bool FailureReported(const SweepBoot &Baseline, const SweepBoot &Faulted) {
   const BootRecord &Clean = Baseline.Record;
   const BootRecord &Boot = Faulted.Record;
   return !NewFatalStops(Clean, Boot).empty() || Boot.EntryStatus != Clean.EntryStatus ||
          InstalledCounts(Boot) != InstalledCounts(Clean) || !NewlyFailedCalls(Baseline, Faulted).empty() ||
-         !NewlyFailedSmramCalls(Clean, Boot).empty() || !BuildersWithoutService(Baseline, Faulted).empty();
+         !NewlyFailedSmramCalls(Clean, Boot).empty() || !BuildersWithoutService(Baseline, Faulted).empty() ||
+         !NewDebugWarnings(Clean, Boot).empty();
 }
 
 // The loader the sweep boots its driver through; null boots the image descriptor's host copy.
@@ -371,6 +391,7 @@ std::string OutcomeKind(const SweepBoot &Baseline, const SweepBoot &Faulted) {
   }
   if (const auto Lost = BuildersWithoutService(Baseline, Faulted); !Lost.empty()) return Lost.front() + " finds no service";
   if (!UnreportedConsumerErrors(Baseline, Faulted).empty()) return "consumer checks fail without a reported failure";
+  if (const auto Warned = NewDebugWarnings(Clean, Boot); !Warned.empty()) return "debug output: " + Warned.front();
   if (!SameMsrChanges(Boot.MsrChanges, Clean.MsrChanges)) return "MSRs differ without a reported failure";
   if (Boot.Heap.Buffers.size() != Clean.Heap.Buffers.size()) return "fewer heap buffers";
   return "absorbed";

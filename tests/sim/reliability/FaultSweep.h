@@ -65,17 +65,28 @@ SweepBoot BootWithFault(const Machine &Description, const CCX_DRIVER_IMAGE &Imag
 
 // The fatal stops a faulted boot showed beyond those of the clean boot, in the order shown.
 std::vector<uint32_t> NewFatalStops(const BootRecord &Clean, const BootRecord &Faulted);
+// The calls of every builder that answered an error in the faulted boot but not in the clean one,
+// as "builder: call".
+std::vector<std::string> NewlyFailedCalls(const SweepBoot &Baseline, const SweepBoot &Faulted);
+// The SMRAM calls of the SMM core's phase that answered an error in the faulted boot but not in
+// the clean one.
+std::vector<std::string> NewlyFailedSmramCalls(const BootRecord &Clean, const BootRecord &Faulted);
+// The warning and error lines of the debug output (of a driver built with it) that the clean boot
+// did not print.
+std::vector<std::string> NewDebugWarnings(const BootRecord &Clean, const BootRecord &Faulted);
 
 // What is wrong with a faulted boot, one sentence each; empty when it holds up. Besides the checks
 // that hold whatever failed, a failure must be reported where it has an effect: a consumer whose
 // checks find the answers wrong must have been told so by an error of the service it called, and
 // processors that hold other MSR values than in the clean boot must come with a reported failure
-// (a fatal stop, an error of the entry, a service or an SMRAM call, a protocol left out).
+// (a fatal stop, an error of the entry, a service or an SMRAM call, a protocol left out, a warning
+// in the debug output of a driver built with it).
 std::vector<std::string> CheckFaultedBoot(const SweepBoot &Baseline, const SweepBoot &Faulted, const FaultPoint &Point);
 
 // The kind of outcome for the tally: "absorbed" (the boot looks like the clean one), "fatal stop
 // 0x...", "entry status 0x...", "fewer protocols installed", "service reports failure (<call>)",
-// "SMRAM call reports failure (<call>)", "<builder> finds no service", "fewer heap buffers",
+// "SMRAM call reports failure (<call>)", "<builder> finds no service", "debug output: <line>",
+// "fewer heap buffers",
 // "reset", "halted"; and the kinds CheckFaultedBoot refuses: "consumer checks fail without a
 // reported failure", "MSRs differ without a reported failure".
 std::string OutcomeKind(const SweepBoot &Baseline, const SweepBoot &Faulted);

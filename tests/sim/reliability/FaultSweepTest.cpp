@@ -3,6 +3,7 @@
 // which exactly that call fails, checked for what must hold whatever failed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -15,30 +16,38 @@
 namespace sim {
 namespace {
 
+// A group of points of one kind, and the driver booted with them. The MP services starts boot the
+// driver built with debug output: processors a start leaves out are warned about there, and that
+// warning is the report the firmware gets of them.
 struct SweepGroup {
   const char *Name;
   bool Sibling;
   FaultSite Site;
+  const CCX_DRIVER_IMAGE *Image = &CcxImageDescriptor;
 };
 
 class DefaultBootFaultSweep : public ::testing::TestWithParam<SweepGroup> {
  protected:
-  static const SweepBaseline &Baseline() {
-    static const SweepBaseline Counted = CountFaultPoints(DefaultMachine(), CcxImageDescriptor);
-    return Counted;
+  static const SweepBaseline &Baseline(const CCX_DRIVER_IMAGE &Image) {
+    static std::map<const CCX_DRIVER_IMAGE *, SweepBaseline> Counted;
+    auto It = Counted.find(&Image);
+    if (It == Counted.end()) It = Counted.emplace(&Image, CountFaultPoints(DefaultMachine(), Image)).first;
+    return It->second;
   }
 };
 
 TEST_P(DefaultBootFaultSweep, EveryFailingCallLeavesASoundBoot) {
   const SweepGroup Group = GetParam();
-  ASSERT_EQ(Baseline().Boot.Record.End.How, BootEnd::Returned);
-  ASSERT_EQ(Baseline().Boot.Record.EntryStatus, EFI_SUCCESS);
+  const CCX_DRIVER_IMAGE &Image = *Group.Image;
+  const SweepBaseline &Counted = Baseline(Image);
+  ASSERT_EQ(Counted.Boot.Record.End.How, BootEnd::Returned);
+  ASSERT_EQ(Counted.Boot.Record.EntryStatus, EFI_SUCCESS);
   std::map<std::string, size_t> Tally;
   size_t Points = 0;
-  for (const FaultPoint &Point : Baseline().Points) {
+  for (const FaultPoint &Point : Counted.Points) {
     if (Point.IsSibling != Group.Sibling || (!Group.Sibling && Point.Schedule.Site != Group.Site)) continue;
     Points++;
-    const SweepVerdict Verdict = JudgeFaultPoint(Baseline().Boot, DefaultMachine(), CcxImageDescriptor, Point);
+    const SweepVerdict Verdict = JudgeFaultPoint(Counted.Boot, DefaultMachine(), Image, Point);
     for (const std::string &Problem : Verdict.Problems) ADD_FAILURE() << Point.Describe() << ": " << Problem;
     Tally[Verdict.Kind]++;
     if (Verdict.Kind != "absorbed") std::printf("  %s -> %s\n", Point.Describe().c_str(), Verdict.Kind.c_str());
@@ -55,17 +64,19 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepGroup{"AllocatePool", false, FaultSite::PoolAllocation},
                       SweepGroup{"LocateProtocol", false, FaultSite::LocateProtocol},
                       SweepGroup{"SetVariable", false, FaultSite::VariableWrite},
-                      SweepGroup{"MpStart", false, FaultSite::MpStart},
+                      SweepGroup{"MpStart", false, FaultSite::MpStart, &CcxImageDebugDescriptor},
                       SweepGroup{"SiblingQuery", true, FaultSite::PageAllocation}),
     [](const ::testing::TestParamInfo<SweepGroup> &Info) { return std::string(Info.param.Name); });
 
-// Failures whose handling the driver promises: the fatal stop it raises (0: none) and the status
-// its entry returns.
+// Failures whose handling the driver promises: the fatal stop it raises (0: none), the status its
+// entry returns, and the call that answers an error for it, if one does ("builder: call" as the
+// sweep names table builders' calls, or an SMRAM call's operation).
 struct PromisedEnd {
   const char *Name;
   FaultPoint Point;
   uint32_t FatalStop;
   EFI_STATUS EntryStatus;
+  const char *FailedCall = nullptr;
 };
 
 FaultPoint Locate(const EFI_GUID &Guid, uint64_t Call) {
@@ -92,6 +103,9 @@ FaultPoint Query(const char *Service, const char *Name, uint64_t Call) {
 
 void PrintTo(const PromisedEnd &Case, std::ostream *Out) { *Out << Case.Name; }
 
+// The default boot's last thread-count query: the level-3 size's run asks it for the last core.
+constexpr uint64_t kLastThreadCount = 832;
+
 class PromisedFailure : public ::testing::TestWithParam<PromisedEnd> {
  protected:
   static const SweepBoot &Clean() {
@@ -112,6 +126,16 @@ TEST_P(PromisedFailure, EndsWithItsStopAndStatus) {
     ASSERT_FALSE(Stops.empty());
     EXPECT_EQ(Stops.front(), Case.FatalStop);
   }
+  std::vector<std::string> Failed = NewlyFailedCalls(Clean(), Boot);
+  for (const std::string &Operation : NewlyFailedSmramCalls(Clean().Record, Boot.Record)) {
+    Failed.push_back("SMRAM: " + Operation);
+  }
+  if (Case.FailedCall == nullptr) {
+    EXPECT_TRUE(Failed.empty()) << "first newly failed call: " << Failed.front();
+  } else {
+    EXPECT_NE(std::find(Failed.begin(), Failed.end(), Case.FailedCall), Failed.end())
+        << Case.FailedCall << " did not fail; " << Failed.size() << " other calls did";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,11 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
         PromisedEnd{"RmpProbeAllocation", Pages(1), 0x30910832, EFI_SUCCESS},
         PromisedEnd{"RmpReservation", Pages(2), 0x30910855, EFI_SUCCESS},
         PromisedEnd{"PcctWithoutMmioAllocator", Locate(gQorvexFabricMmioAllocatorProtocolGuid, 1), 0x30791098,
-                    EFI_SUCCESS},
+                    EFI_SUCCESS, "PCCT: PCC subspace"},
         PromisedEnd{"SmbiosWithoutSoc", Locate(gQorvexSocServicesProtocolGuid, 1), 0x307E0178, EFI_SUCCESS},
         PromisedEnd{"SmbiosWithoutSmu", Locate(gQorvexSmuServicesProtocolGuid, 1), 0x307E0181, EFI_SUCCESS},
         PromisedEnd{"CacheSizeWithoutSystemService", Locate(gQorvexFabricSystemServicesProtocolGuid, 2), 0x30890312,
-                    EFI_SUCCESS},
+                    EFI_SUCCESS, "SMBIOS: GetCacheInfo(socket 0)"},
         // A missing configuration protocol reads as every item at its automatic setting; it once
         // made the driver call through a null pointer.
         PromisedEnd{"PcdProtocolMissing", Locate(gPcdProtocolGuid, 1), 0, EFI_SUCCESS},
@@ -137,12 +161,48 @@ INSTANTIATE_TEST_SUITE_P(
                     EFI_SUCCESS},
         PromisedEnd{"OptionTableCopyFails", Query("option_hook", "CopyTable", 1), 0x20910168, EFI_SUCCESS},
         // The per-core work's starts: the SMM range, then the SNP MSRs. APs left without them are
-        // the initialization's failure.
-        PromisedEnd{"SmmRangeNotSetOnTheAps", MpStart(1), 0, EFI_DEVICE_ERROR},
-        PromisedEnd{"SnpMsrsNotCopiedToTheAps", MpStart(2), 0, EFI_DEVICE_ERROR},
+        // warned about and leave the entry's status alone; SMRAM access that could not set its
+        // range on the APs answers an error at every call.
+        PromisedEnd{"SmmRangeNotSetOnTheAps", MpStart(1), 0, EFI_SUCCESS, "SMRAM: Open"},
+        PromisedEnd{"SnpMsrsNotCopiedToTheAps", MpStart(2), 0, EFI_SUCCESS},
         // The first walk of the boot is the per-core work's, for the PPINs.
-        PromisedEnd{"PpinWalkCutShort", Query("fabric_topology", "GetNumberOfDies", 1), 0, EFI_DEVICE_ERROR}),
+        PromisedEnd{"PpinWalkCutShort", Query("fabric_topology", "GetNumberOfDies", 1), 0, EFI_SUCCESS},
+        // Open, Close and Lock, each when its run misses the APs.
+        PromisedEnd{"SmmOpenMissesTheAps", MpStart(3), 0, EFI_SUCCESS, "SMRAM: Open"},
+        PromisedEnd{"SmmLockMissesTheAps", MpStart(5), 0, EFI_SUCCESS, "SMRAM: Lock"},
+        PromisedEnd{"PccMtrrMissesTheAps", MpStart(6), 0, EFI_SUCCESS, "PCCT: PCC subspace"},
+        // The level-3 size is summed on one processor of each complex: a complex it can't reach,
+        // or a topology count it can't have, makes the size incomplete.
+        PromisedEnd{"CacheSizeMissesAComplex", MpStart(7), 0, EFI_SUCCESS, "SMBIOS: GetCacheInfo(socket 0)"},
+        PromisedEnd{"CacheSizeLosesAThreadCount", Query("fabric_topology", "GetNumberOfThreads", kLastThreadCount), 0,
+                    EFI_SUCCESS, "SMBIOS: GetCacheInfo(socket 0)"}),
     [](const ::testing::TestParamInfo<PromisedEnd> &Info) { return std::string(Info.param.Name); });
+
+// A start of the per-core work that fails (the SMM range, the SNP MSRs) leaves the entry at
+// success and the S3 library's events in place, whether MP services are there at the entry or
+// arrive after it: every driver's resume data is still handed off, and both orders end alike.
+class PerCoreStartFailure : public ::testing::TestWithParam<uint64_t> {};
+
+TEST_P(PerCoreStartFailure, KeepsTheS3HandOffInEitherArrivalOrder) {
+  Machine Late = DefaultMachine();
+  Late.Siblings["mp_services"] = {SiblingArrival::After, "entry"};
+  for (const Machine &Description : {DefaultMachine(), Late}) {
+    SCOPED_TRACE(Description.Siblings.at("mp_services").When == SiblingArrival::After ? "late" : "at the entry");
+    const SweepBoot Clean = CountFaultPoints(Description, CcxImageDescriptor).Boot;
+    const SweepBoot Boot = BootWithFault(Description, CcxImageDescriptor, MpStart(GetParam()));
+    ASSERT_EQ(Boot.Record.End.How, BootEnd::Returned) << Boot.Record.End.Detail;
+    EXPECT_EQ(Boot.Record.EntryStatus, EFI_SUCCESS);
+    ASSERT_FALSE(Clean.Record.S3Tokens.S3Handoffs.empty());
+    EXPECT_EQ(Boot.Record.S3Tokens.S3Handoffs.size(), Clean.Record.S3Tokens.S3Handoffs.size());
+    EXPECT_EQ(Boot.Record.S3Tokens.S3Locked, Clean.Record.S3Tokens.S3Locked);
+    EXPECT_EQ(Boot.Record.S3Tokens.S3Closed, Clean.Record.S3Tokens.S3Closed);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPromise, PerCoreStartFailure, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<uint64_t> &Info) {
+                           return Info.param == 1 ? std::string("SmmRange") : std::string("SnpMsrs");
+                         });
 
 // Procedures that MP services run on the APs never call boot services, even when the configuration
 // protocol they store the PPINs through is missing: the simulated firmware refuses such a call from
