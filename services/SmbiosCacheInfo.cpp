@@ -35,6 +35,7 @@ constexpr UINT32 kSize16Limit = 0x1FFC00;
 constexpr UINT32 kGranularity64KiB16 = 0x8000;
 constexpr UINT32 kGranularity64KiB32 = 0x80000000;
 constexpr UINT32 kKiBPer64KiBShift = 6;
+constexpr UINT64 kMost64KiBUnits32 = 0x7FFFFFFF;
 
 struct ASSOCIATIVITY_CODE {
   UINT32 Ways;
@@ -54,14 +55,14 @@ UINT32 SharingCount(UINT32 SubLeaf) {
 }
 
 // The level-3 cache of the complex the running processor belongs to, in KiB.
-UINT32 OwnL3SizeKiB() {
+UINT64 OwnL3SizeKiB() {
   using Properties = CpuidLeaf::CacheProperties;
   UINT32 Ebx = 0;
   UINT32 Ecx = 0;
   CpuidEx(Properties::Leaf, Properties::SubLeafL3, nullptr, &Ebx, &Ecx, nullptr);
   const UINT64 Bytes = (Properties::EbxLineSizeMinusOne::Get(Ebx) + 1) * (Properties::EbxWaysMinusOne::Get(Ebx) + 1) *
                        (static_cast<UINT64>(Ecx) + 1);
-  return static_cast<UINT32>(Bytes / 1024);
+  return Bytes / 1024;
 }
 
 // Runs on the first processor of each complex in turn, so the total needs no lock.
@@ -87,7 +88,7 @@ UINTN SocketCount(BOOLEAN &Counted) {
 
 // The package's share of the level-3 cache in KiB. Whole says whether every complex was measured
 // and the total shared out among the sockets.
-UINT32 L3SizeKiB(BOOLEAN &Whole) {
+UINT64 L3SizeKiB(BOOLEAN &Whole) {
   using L2L3 = CpuidLeaf::L2L3CacheIdentifiers;
   UINT32 Edx = 0;
   Cpuid(L2L3::Leaf, nullptr, nullptr, nullptr, &Edx);
@@ -104,7 +105,7 @@ UINT32 L3SizeKiB(BOOLEAN &Whole) {
   if (Sockets > 1) {
     Total /= Sockets;
   }
-  return static_cast<UINT32>(Total);
+  return Total;
 }
 
 UINT8 L3Associativity() {
@@ -113,7 +114,7 @@ UINT8 L3Associativity() {
   return SmbiosAssociativity(static_cast<UINT32>(CpuidLeaf::CacheProperties::EbxWaysMinusOne::Get(Ebx)) + 1);
 }
 
-VOID FillRecord(CCX_SMBIOS_CACHE_INFO &Record, UINT16 Level, UINT32 SizeKiB, UINT8 Associativity) {
+VOID FillRecord(CCX_SMBIOS_CACHE_INFO &Record, UINT16 Level, UINT64 SizeKiB, UINT8 Associativity) {
   const SMBIOS_CACHE_SIZE Size = SmbiosEncodeCacheSize(SizeKiB);
   Record.CacheConfiguration = static_cast<UINT16>(kCacheConfigurationBase | (Level - 1));
   Record.MaximumCacheSize = Size.Size16;
@@ -130,12 +131,16 @@ VOID FillRecord(CCX_SMBIOS_CACHE_INFO &Record, UINT16 Level, UINT32 SizeKiB, UIN
 
 }  // namespace
 
-SMBIOS_CACHE_SIZE SmbiosEncodeCacheSize(UINT32 SizeKiB) {
-  UINT32 Encoded = SizeKiB;
+SMBIOS_CACHE_SIZE SmbiosEncodeCacheSize(UINT64 SizeKiB) {
+  UINT32 Encoded = static_cast<UINT32>(SizeKiB);
   if (SizeKiB >= kSize16Limit) {
-    Encoded = kGranularity64KiB32 | (SizeKiB >> kKiBPer64KiBShift);
+    UINT64 Units = SizeKiB >> kKiBPer64KiBShift;
+    if (Units > kMost64KiBUnits32) {
+      Units = kMost64KiBUnits32;
+    }
+    Encoded = kGranularity64KiB32 | static_cast<UINT32>(Units);
   } else if (SizeKiB >= kSize64KiBFrom) {
-    Encoded = kGranularity64KiB16 | ((SizeKiB >> kKiBPer64KiBShift) & 0xFFFF);
+    Encoded = kGranularity64KiB16 | static_cast<UINT32>((SizeKiB >> kKiBPer64KiBShift) & 0xFFFF);
   }
   if (Encoded > 0xFFFF) {
     return {0xFFFF, Encoded};

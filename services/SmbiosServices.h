@@ -29,12 +29,13 @@ struct SMBIOS_CORE_COUNTS {
 };
 SMBIOS_CORE_COUNTS SmbiosCountCores(UINTN Socket, QORVEX_SOC_SERVICES_PROTOCOL *Soc);
 
-// A cache size in KiB in its two SMBIOS forms.
+// A cache size in KiB in its two SMBIOS forms. A size too large for the 32-bit form's 31 bits of
+// 64 KiB units is given as the largest it holds.
 struct SMBIOS_CACHE_SIZE {
   UINT16 Size16;
   UINT32 Size32;
 };
-SMBIOS_CACHE_SIZE SmbiosEncodeCacheSize(UINT32 SizeKiB);
+SMBIOS_CACHE_SIZE SmbiosEncodeCacheSize(UINT64 SizeKiB);
 // The SMBIOS associativity code for a cache of Ways ways.
 UINT8 SmbiosAssociativity(UINT32 Ways);
 

@@ -1,5 +1,7 @@
 #include "sim/oracle/SmbiosOracle.h"
 
+#include <algorithm>
+
 #include <bit>
 #include <cstring>
 #include <set>
@@ -198,9 +200,9 @@ EncodedCacheSize EncodeCacheSize(uint64_t KiB) {
   } else if (KiB < 0x1FFC00) {
     Encoded = 0x8000 | ((KiB >> 6) & 0xFFFF);
   } else {
-    Encoded = 0x80000000 | (KiB >> 6);
+    // 31 bits of 64 KiB units at most: a larger size reads as the largest the field holds.
+    Encoded = 0x80000000 | std::min<uint64_t>(KiB >> 6, 0x7FFFFFFF);
   }
-  Encoded &= 0xFFFFFFFF;
   EncodedCacheSize Size;
   if (Encoded > 0xFFFF) {
     Size.Size16 = 0xFFFF;

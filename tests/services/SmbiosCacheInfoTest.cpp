@@ -14,7 +14,7 @@
 namespace {
 
 struct SizeRow {
-  uint32_t SizeKiB;
+  uint64_t SizeKiB;
   uint16_t Size16;
   uint32_t Size32;
 };
@@ -30,7 +30,11 @@ INSTANTIATE_TEST_SUITE_P(Edges, CacheSizeEncoding,
                                            SizeRow{0x40000, 0x9000, 0x80001000},
                                            SizeRow{0x1FFBFF, 0xFFEF, 0x80007FEF},
                                            SizeRow{0x1FFC00, 0xFFFF, 0x80007FF0},
-                                           SizeRow{0x200000, 0xFFFF, 0x80008000}, SizeRow{0, 0, 0}));
+                                           SizeRow{0x200000, 0xFFFF, 0x80008000}, SizeRow{0, 0, 0},
+                                           // 4 TiB no longer fits 32 bits of KiB; 128 TiB and more
+                                           // is the largest the 32-bit form holds.
+                                           SizeRow{0x100000000, 0xFFFF, 0x84000000},
+                                           SizeRow{0x2000000000, 0xFFFF, 0xFFFFFFFF}));
 
 struct WaysRow {
   uint32_t Ways;
@@ -142,6 +146,12 @@ TEST_F(SmbiosCaches, ALostThreadCountMakesTheSizeIncomplete) {
 TEST_F(SmbiosCaches, WithoutMpServicesOnlyTheBspsComplexIsCounted) {
   Firmware.RemoveProtocol(gEfiMpServiceProtocolGuid);
   EXPECT_EQ(+Get(EFI_DEVICE_ERROR)[2].MaximumCacheSize, 0x8200);  // 32 MiB in 64 KiB units
+}
+
+// A complex's cache of 4 TiB (2^32 sets of 16 ways of 64 bytes) is counted whole, not cut to 32 bits.
+TEST_F(SmbiosCaches, ALevel3SizeBeyond32BitsOfKiBIsKeptWhole) {
+  Firmware.CpuidSubLeaves[{0x8000001D, 3}] = {0x3C163, 0x03C0003F, 0xFFFFFFFF, 0};
+  EXPECT_EQ(+Get()[2].MaximumCacheSize2, 0xA0000000u);  // 8 x 2^32 KiB in 64 KiB units
 }
 
 class SmbiosCachesTwoSockets : public SmbiosCaches {
