@@ -40,7 +40,8 @@ const sim::Machine &SmallMachine() {
     Made.Name = "fuzz";
     const uint64_t Ppin = Made.Processors.MsrResetOverrides[0].begin()->second;
     Reshape(Made, sim::Topology(sim::UniformTopology{1, 1, 1, 1, 2, 1}), [Ppin](uint32_t) { return Ppin; });
-    // The coprocessor's own thread only adds scheduling noise to a run.
+    // The targets on this machine drive single services; the coprocessor's contention is the
+    // whole-boot target's to choose.
     Made.Coprocessor.Contends = false;
     return Made;
   }();

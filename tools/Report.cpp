@@ -131,7 +131,8 @@ void PrintSmram(std::ostream &Out, const sim::BootRecord &Boot) {
   }
   Out << Mutex.Statistics.X86Requests << " x86 acquisitions (" << Mutex.Statistics.X86Releases << " released), "
       << Mutex.Statistics.CoprocessorAcquisitions << " by the coprocessor"
-      << (Mutex.Contends ? " on its own thread" : "") << ", " << Mutex.Statistics.PollsWhileHeld
+      << (Mutex.Contends ? " on the schedule of seed " + std::to_string(Mutex.Seed) : std::string()) << ", "
+      << Mutex.Statistics.PollsWhileHeld
       << " x86 polls while the coprocessor held it, " << Mutex.Statistics.ExclusionViolations
       << " times both inside\n";
 }
@@ -192,6 +193,7 @@ nlohmann::json SmmJson(const sim::BootRecord &Boot) {
   const sim::CoprocessorMutexRecord &Mutex = Boot.CoprocessorMutex;
   Json["coprocessor_mutex"] = {{"present", Mutex.Present},
                                {"contends", Mutex.Contends},
+                               {"seed", Mutex.Seed},
                                {"x86_acquisitions", Mutex.Statistics.X86Requests},
                                {"x86_releases", Mutex.Statistics.X86Releases},
                                {"coprocessor_acquisitions", Mutex.Statistics.CoprocessorAcquisitions},

@@ -77,6 +77,15 @@ void HcuCoprocessor::SetLockPlan(CoprocessorLockPlan Plan, uint32_t HoldPolls) {
   Plan_ = Plan;
 }
 
+void HcuCoprocessor::SetLockSchedule(uint64_t Seed, uint32_t HoldPolls) {
+  if (Contender_) {
+    throw std::logic_error("the Hcu lock plan can't change while the contending thread plays its side");
+  }
+  std::lock_guard<std::mutex> Guard(Lock());
+  LockPeer_.SetSchedule(Seed, HoldPolls);
+  Plan_ = CoprocessorLockPlan::Seeded;
+}
+
 void HcuCoprocessor::StartContender(uint32_t HoldPolls) {
   if (Contender_) {
     return;

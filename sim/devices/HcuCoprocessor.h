@@ -53,6 +53,8 @@ class HcuCoprocessor : public Device {
   void Set(uint32_t Offset, uint32_t Value);
 
   void SetLockPlan(CoprocessorLockPlan Plan, uint32_t HoldPolls = 3);
+  // The seeded plan (CoprocessorLockPlan::Seeded) with its seed.
+  void SetLockSchedule(uint64_t Seed, uint32_t HoldPolls);
   void RequestLockNow();
   bool CoprocessorHoldsLock() const;
   HcuMutexStatistics LockStatistics() const;

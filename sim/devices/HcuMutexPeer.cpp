@@ -11,6 +11,22 @@ void HcuMutexPeer::SetPlan(CoprocessorLockPlan Plan, uint32_t HoldPolls) {
   HoldPolls_ = std::max<uint32_t>(HoldPolls, 1);
 }
 
+void HcuMutexPeer::SetSchedule(uint64_t Seed, uint32_t HoldPolls) {
+  SetPlan(CoprocessorLockPlan::Seeded, HoldPolls);
+  Generator_ = Seed;
+}
+
+CoprocessorLockPlan HcuMutexPeer::Draw() {
+  uint64_t Value = (Generator_ += 0x9E3779B97F4A7C15ULL);
+  Value = (Value ^ (Value >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  Value = (Value ^ (Value >> 27)) * 0x94D049BB133111EBULL;
+  Value ^= Value >> 31;
+  static constexpr CoprocessorLockPlan kMoments[] = {
+      CoprocessorLockPlan::NeverWants, CoprocessorLockPlan::HoldsBeforeX86,
+      CoprocessorLockPlan::RequestsAfterX86Flag, CoprocessorLockPlan::RequestsAfterX86Turn};
+  return kMoments[Value % 4];
+}
+
 void HcuMutexPeer::Request() {
   if (State_ != State::Idle) {
     return;
@@ -96,7 +112,8 @@ void HcuMutexPeer::WriteX86Flag(uint32_t Value) {
   X86Tick();
   if (!Was && Now) {
     ++Statistics_.X86Requests;
-    if (Plan_ == CoprocessorLockPlan::HoldsBeforeX86 && State_ == State::Idle) {
+    if (Plan_ == CoprocessorLockPlan::Seeded) Drawn_ = Draw();
+    if (Moment() == CoprocessorLockPlan::HoldsBeforeX86 && State_ == State::Idle) {
       // The coprocessor got in before the x86 flag rose, so it entered legitimately.
       Request();
     }
@@ -105,7 +122,7 @@ void HcuMutexPeer::WriteX86Flag(uint32_t Value) {
     ++Statistics_.X86Releases;
   }
   X86Flag_ = Value;
-  if (!Was && Now && Plan_ == CoprocessorLockPlan::RequestsAfterX86Flag) {
+  if (!Was && Now && Moment() == CoprocessorLockPlan::RequestsAfterX86Flag) {
     Request();
   }
   Advance();
@@ -114,7 +131,7 @@ void HcuMutexPeer::WriteX86Flag(uint32_t Value) {
 void HcuMutexPeer::WriteTurn(uint32_t Value) {
   X86Tick();
   Turn_ = Value;
-  if (Plan_ == CoprocessorLockPlan::RequestsAfterX86Turn) {
+  if (Moment() == CoprocessorLockPlan::RequestsAfterX86Turn) {
     Request();
   }
   Advance();

@@ -26,6 +26,10 @@ enum class CoprocessorLockPlan {
   // The coprocessor requests just after the x86 side hands it the turn, taking the turn back:
   // the x86 side goes first and the coprocessor follows when it is released.
   RequestsAfterX86Turn,
+  // At each x86 acquisition a seeded generator picks one of the four moments above (never
+  // wanting it this time included): contention in the simulation's own time, the same for the
+  // same seed and the same x86 accesses, whatever the host does.
+  Seeded,
 };
 
 // A stretch of time in which both sides were inside, in ticks of the mutex's own clock (one tick
@@ -58,6 +62,8 @@ class HcuMutexPeer {
   // HoldPolls is how many x86 polls the coprocessor stays inside once it holds the lock (at
   // least 1).
   void SetPlan(CoprocessorLockPlan Plan, uint32_t HoldPolls);
+  // The seeded plan, with its seed.
+  void SetSchedule(uint64_t Seed, uint32_t HoldPolls);
   // Makes the coprocessor request the lock now, whatever its plan.
   void RequestNow();
 
@@ -88,6 +94,11 @@ class HcuMutexPeer {
   enum class State { Idle, Waiting, Holding };
 
   void Request();
+  // The moment the coprocessor acts in the current x86 acquisition: the plan's, or for the seeded
+  // plan the one drawn when the x86 flag rose.
+  CoprocessorLockPlan Moment() const { return Plan_ == CoprocessorLockPlan::Seeded ? Drawn_ : Plan_; }
+  // Draws the next acquisition's moment (splitmix64).
+  CoprocessorLockPlan Draw();
   // Lets a waiting coprocessor in when the algorithm allows it.
   void Advance();
   // Counts one x86 poll against the time the coprocessor holds the lock.
@@ -101,6 +112,8 @@ class HcuMutexPeer {
   void CheckRelease();
 
   CoprocessorLockPlan Plan_ = CoprocessorLockPlan::NeverWants;
+  CoprocessorLockPlan Drawn_ = CoprocessorLockPlan::NeverWants;
+  uint64_t Generator_ = 0;
   uint32_t HoldPolls_ = 1;
   uint32_t PollsLeft_ = 0;
   State State_ = State::Idle;

@@ -73,8 +73,10 @@ struct HeapHobRecord {
 };
 
 // The security coprocessor: whether it is there, where its MMIO block lies, where its family puts
-// its sideband base register and mailbox, and whether its firmware contends for the SMM mutex on
-// a thread of its own, holding the lock each time for HoldPolls polls of the x86 side.
+// its sideband base register and mailbox, and whether its firmware contends for the SMM mutex. It
+// contends on a schedule drawn from Seed, one moment per x86 acquisition (not at all, before the
+// x86 side, after its flag, after its turn), holding the lock each time for HoldPolls polls of the
+// x86 side: the same machine gives the same contention on every run.
 struct CoprocessorSettings {
   bool Present = true;
   uint64_t MmioBase = 0xFEB00000;
@@ -82,6 +84,7 @@ struct CoprocessorSettings {
   uint32_t MailboxOffset = 0x10900;
   bool Contends = true;
   uint32_t HoldPolls = 2;
+  uint64_t Seed = 1;
 };
 
 // What a boot is expected to show, for a run whose exit status a CI checks. A field left unset

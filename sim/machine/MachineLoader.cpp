@@ -433,6 +433,7 @@ void ReadCoprocessor(const JsonCursor &Node, Machine &Result) {
   if (Node.Has("mailbox_offset")) Settings.MailboxOffset = uint32_t(Node.Field("mailbox_offset").Unsigned(0, 0xFFF98));
   if (Node.Has("contends")) Settings.Contends = Node.Field("contends").Boolean();
   if (Node.Has("hold_polls")) Settings.HoldPolls = uint32_t(Node.Field("hold_polls").Unsigned(1, 1000));
+  if (Node.Has("seed")) Settings.Seed = Node.Field("seed").Unsigned(0, UINT64_MAX);
 }
 
 // Only a part that builds its complex dies in pairs, in the package that can fold them, folds its

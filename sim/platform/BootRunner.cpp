@@ -109,7 +109,8 @@ void Collect(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) 
   Record.HaltWindows = Machine.Hardware().HaltWindows();
   Record.SmmRangeMsrs = CollectSmmRangeMsrs(Machine.Processors());
   Record.Heap = TakeHeapSnapshot(Machine.Core());
-  Record.CoprocessorMutex = {Machine.Description().Coprocessor.Present, Machine.Devices().Coprocessor().ContenderRunning(),
+  const CoprocessorSettings &Coprocessor = Machine.Description().Coprocessor;
+  Record.CoprocessorMutex = {Coprocessor.Present, Coprocessor.Present && Coprocessor.Contends, Coprocessor.Seed,
                              Machine.Devices().Coprocessor().LockStatistics()};
   Record.OptionHooks = Machine.Options().Calls();
   Record.SiblingFaults = Machine.Faults().Outcomes();

@@ -53,6 +53,7 @@ struct BootOptions {
 struct CoprocessorMutexRecord {
   bool Present = false;
   bool Contends = false;
+  uint64_t Seed = 0;  // of the schedule it contends on
   HcuMutexStatistics Statistics;
 };
 

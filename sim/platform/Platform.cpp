@@ -47,7 +47,7 @@ Platform::Platform(const Machine &Description, const PlatformOptions &Options, B
   PresetProcessorRegisters(Machine_, *Processors_, *Devices_);
   Hardware_ = std::make_unique<HardwareHooks>(*Processors_, *Devices_, Machine_.SimulationBackdoor);
   if (Machine_.Coprocessor.Present && Machine_.Coprocessor.Contends) {
-    Devices_->Coprocessor().StartContender(Machine_.Coprocessor.HoldPolls);
+    Devices_->Coprocessor().SetLockSchedule(Machine_.Coprocessor.Seed, Machine_.Coprocessor.HoldPolls);
   }
   Hardware_->OnHalt([this](uint32_t Code) {
     Control_.EndFromInside({BootEnd::FatalHalt, Code, "halted in a fatal stop"});

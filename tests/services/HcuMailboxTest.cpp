@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "driver/ImageState.h"
 #include "services/SmmAccess2.h"
@@ -21,15 +22,15 @@ const char *kNoBase = " GetHcuMmioBase returned with Error \r";
 
 EFI_SMM_ACCESS2_PROTOCOL *Protocol() { return &gImage.SmmAccess.Protocol; }
 
-// Every open and close waits its turn with the coprocessor's thread, which holds the lock from
-// the start and comes back for it after each release: the x86 side has to wait at least for the
-// first, and at no moment are both inside.
+// Every open and close waits its turn with a thread that plays the coprocessor's side for real,
+// concurrently: it holds the lock from the start and comes back for it after each release. The
+// x86 side has to wait at least for the first, and at no moment are both inside.
 TEST(HcuMutex, UnderRealContentionTheSidesAreNeverInsideTogether) {
   constexpr int kRounds = 100;
   sim::Machine Description = sim::DefaultMachine();
-  Description.Coprocessor.Contends = true;
-  Description.Coprocessor.HoldPolls = 3;
+  Description.Coprocessor.Contends = false;
   RunOnPlatform(Description, [](sim::Platform &Machine) {
+    Machine.Devices().Coprocessor().StartContender(3);
     ASSERT_TRUE(Machine.Devices().Coprocessor().CoprocessorHoldsLock());
     ASSERT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_SUCCESS);
     for (int Round = 0; Round < kRounds; Round++) {
@@ -44,6 +45,37 @@ TEST(HcuMutex, UnderRealContentionTheSidesAreNeverInsideTogether) {
     EXPECT_EQ(Stats.ExclusionViolations, 0u);
     EXPECT_TRUE(Stats.Overlaps.empty());
   });
+}
+
+// A machine's contention follows the schedule of its seed: the same seed gives the same waits on
+// every run, another seed other waits, and neither lets both sides in at once.
+TEST(HcuMutex, TheSeededScheduleRepeatsItselfAndKeepsTheSidesApart) {
+  auto Rounds = [](uint64_t Seed) {
+    sim::Machine Description = sim::DefaultMachine();
+    Description.Coprocessor.Seed = Seed;
+    Description.Coprocessor.HoldPolls = 3;
+    sim::HcuMutexStatistics Stats;
+    RunOnPlatform(Description, [&Stats](sim::Platform &Machine) {
+      ASSERT_EQ(CcxSmmAccess2ProtocolInstall(), EFI_SUCCESS);
+      for (int Round = 0; Round < 50; Round++) {
+        ASSERT_EQ(Protocol()->Open(Protocol()), EFI_SUCCESS);
+        ASSERT_EQ(Protocol()->Close(Protocol()), EFI_SUCCESS);
+      }
+      Stats = Machine.Devices().Coprocessor().LockStatistics();
+    });
+    return Stats;
+  };
+  const sim::HcuMutexStatistics First = Rounds(7);
+  const sim::HcuMutexStatistics Again = Rounds(7);
+  const sim::HcuMutexStatistics Other = Rounds(8);
+  EXPECT_EQ(First.X86Requests, 100u);
+  EXPECT_GT(First.CoprocessorAcquisitions, 0u);
+  EXPECT_LT(First.CoprocessorAcquisitions, First.X86Requests) << "some acquisitions find no contention";
+  EXPECT_EQ(Again.CoprocessorAcquisitions, First.CoprocessorAcquisitions);
+  EXPECT_EQ(Again.PollsWhileHeld, First.PollsWhileHeld);
+  EXPECT_NE(std::make_pair(Other.CoprocessorAcquisitions, Other.PollsWhileHeld),
+            std::make_pair(First.CoprocessorAcquisitions, First.PollsWhileHeld));
+  for (const sim::HcuMutexStatistics *Stats : {&First, &Other}) EXPECT_EQ(Stats->ExclusionViolations, 0u);
 }
 
 // Without the coprocessor its base register reads 0: the mutex is skipped without a word, and
