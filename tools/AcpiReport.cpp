@@ -110,8 +110,4 @@ nlohmann::json AcpiProcessorsJson(const std::optional<sim::AcpiProcessorReport> 
   return Json;
 }
 
-bool AcpiProcessorsDisagree(const std::optional<sim::AcpiProcessorReport> &Report) {
-  return Report && !Report->Errors.empty();
-}
-
 }  // namespace ccxsim

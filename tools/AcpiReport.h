@@ -14,8 +14,6 @@ namespace ccxsim {
 // Report is empty when the boot ended before the builder could run.
 void PrintAcpiProcessors(std::ostream &Out, const std::optional<sim::AcpiProcessorReport> &Report);
 nlohmann::json AcpiProcessorsJson(const std::optional<sim::AcpiProcessorReport> &Report);
-// Whether the driver's answers differ from the machine.
-bool AcpiProcessorsDisagree(const std::optional<sim::AcpiProcessorReport> &Report);
 
 }  // namespace ccxsim
 

@@ -97,10 +97,6 @@ nlohmann::json AffinityTablesJson(const std::optional<AffinityTables> &Tables) {
   return Json;
 }
 
-bool AffinityTablesDisagree(const std::optional<AffinityTables> &Tables) {
-  return Tables && (!Tables->Srat.Errors.empty() || !Tables->Affinity.Errors.empty() || !Tables->Cpc.Errors.empty());
-}
-
 bool WriteAffinityTables(const std::filesystem::path &Dir, const AffinityTables &Tables, std::ostream &Out) {
   const std::filesystem::path Acpi = Dir / "acpi";
   bool Written = true;

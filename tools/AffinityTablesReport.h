@@ -26,8 +26,6 @@ struct AffinityTables {
 AffinityTables BuildAffinityTables(sim::Platform &Machine);
 void PrintAffinityTables(std::ostream &Out, const std::optional<AffinityTables> &Tables);
 nlohmann::json AffinityTablesJson(const std::optional<AffinityTables> &Tables);
-// Whether a consumer found the tables to differ from the machine.
-bool AffinityTablesDisagree(const std::optional<AffinityTables> &Tables);
 // Writes DIR/acpi/SRAT.dat, DIR/acpi/QRAT.dat and DIR/acpi/SSDT-CPC.dsl, and compiles the last to
 // SSDT-CPC.aml when iasl is on the PATH (its verdict goes to Out). False when a file cannot be
 // written or iasl refuses the ASL.

@@ -108,4 +108,14 @@ void RunVerdict::Note(int Status, const std::string &Why) {
   Why_ = Why;
 }
 
+bool ShowsErrors(const std::string &Report) {
+  for (size_t Start = 0; Start < Report.size();) {
+    const size_t End = std::min(Report.find('\n', Start), Report.size());
+    const size_t Text = Report.find_first_not_of(' ', Start);
+    if (Text < End && Report.compare(Text, 6, "ERROR:") == 0) return true;
+    Start = End + 1;
+  }
+  return false;
+}
+
 }  // namespace ccxsim

@@ -36,6 +36,10 @@ std::vector<UnmetExpectation> CheckExpectation(const sim::BootExpectation &Expec
 void PrintExpectation(std::ostream &Out, const std::vector<UnmetExpectation> &Unmet);
 nlohmann::json ExpectationJson(const std::vector<UnmetExpectation> &Unmet);
 
+// Whether a boot's printed report holds an ERROR line: whichever section printed it, the driver
+// answered or left something the machine does not call for.
+bool ShowsErrors(const std::string &Report);
+
 // The verdict of a run: each boot's outcome in turn, then its exit status and the reason for it.
 class RunVerdict {
  public:

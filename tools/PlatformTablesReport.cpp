@@ -74,10 +74,6 @@ void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> 
   PrintErrors(Out, Tables->Smbios.Errors);
 }
 
-bool PlatformTablesDisagree(const std::optional<PlatformTables> &Tables) {
-  return Tables && (!Tables->Pcct.Errors.empty() || !Tables->Hest.Errors.empty() || !Tables->Smbios.Errors.empty());
-}
-
 nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables) {
   if (!Tables) return nullptr;
   nlohmann::json Json;

@@ -24,8 +24,6 @@ PlatformTables BuildPlatformTables(sim::Platform &Platform);
 // Prints each table's summary and, as ERROR: lines, every difference its builder found between
 // what the service answered and what the machine says it must answer.
 void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> &Tables);
-// Whether any builder found such a difference.
-bool PlatformTablesDisagree(const std::optional<PlatformTables> &Tables);
 nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables);
 // Writes the tables that were built; false when a file can't be written.
 bool WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables);

@@ -122,8 +122,6 @@ void PrintS3Tokens(std::ostream &Out, const sim::BootRecord &Boot) {
   for (const sim::S3HandoffView &View : Record.S3Handoffs) PrintHandoff(Out, View);
 }
 
-bool TokensDisagree(const sim::BootRecord &Boot) { return !Boot.S3Tokens.TokenErrors.empty(); }
-
 nlohmann::json S3TokensJson(const sim::BootRecord &Boot) {
   const sim::S3TokensRecord &Record = Boot.S3Tokens;
   nlohmann::json Json;

@@ -13,8 +13,6 @@ namespace ccxsim {
 
 void PrintS3Tokens(std::ostream &Out, const sim::BootRecord &Boot);
 nlohmann::json S3TokensJson(const sim::BootRecord &Boot);
-// Whether the token store after the boot differs from what the option hook must have left.
-bool TokensDisagree(const sim::BootRecord &Boot);
 
 }  // namespace ccxsim
 

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "sim/image/DeliveredImage.h"
 #include "sim/machine/Machine.h"
 #include "sim/machine/MachineConsistency.h"
+#include "sim/oracle/MachineStateOracle.h"
 #include "sim/platform/BootRunner.h"
 #include "sim/platform/BootTimeline.h"
 #include "tools/AccessReport.h"
@@ -29,6 +31,7 @@
 #include "tools/BootExpectation.h"
 #include "tools/DiffCommand.h"
 #include "tools/GdbSession.h"
+#include "tools/MachineStateReport.h"
 #include "tools/PlatformTablesReport.h"
 #include "tools/ProcessorMap.h"
 #include "tools/Report.h"
@@ -268,6 +271,8 @@ int main(int argc, char **argv) {
       Tables = ccxsim::BuildPlatformTables(Platform);
       Affinity = ccxsim::BuildAffinityTables(Platform);
     };
+    // What the machine holds once the boot is over, against what the machine calls for.
+    Options.CheckState = sim::CheckMachineState;
     // Recorded only when asked for: a boot without it runs as fast as ever.
     sim::BootTimeline Timeline;
     if (Tracing) Options.Timeline = &Timeline;
@@ -280,19 +285,22 @@ int main(int argc, char **argv) {
                                                 ccxsim::ActiveCostModel(),
                                                 "boot " + std::to_string(Boot) + " of " + std::to_string(Args.Boots)));
       }
-      ccxsim::PrintBoot(std::cout, Record, Boot, Args.Boots);
+      // The boot's report is printed here first: every ERROR line in it, whichever section
+      // printed it, means that the driver left or answered something the machine does not call for.
+      std::ostringstream Shown;
+      ccxsim::PrintBoot(Shown, Record, Boot, Args.Boots);
       Report["boots"].push_back(ccxsim::BootJson(Record));
-      const bool AgreedBefore = AllAgree;
-      AllAgree = AllAgree && !ccxsim::TokensDisagree(Record);
-      ccxsim::PrintAcpiProcessors(std::cout, Acpi);
+      ccxsim::PrintMachineState(Shown, Record);
+      Report["boots"].back()["machine_state"] = ccxsim::MachineStateJson(Record);
+      ccxsim::PrintAcpiProcessors(Shown, Acpi);
       Report["boots"].back()["acpi_processor_objects"] = ccxsim::AcpiProcessorsJson(Acpi);
-      AllAgree = AllAgree && !ccxsim::AcpiProcessorsDisagree(Acpi);
-      ccxsim::PrintPlatformTables(std::cout, Tables);
+      ccxsim::PrintPlatformTables(Shown, Tables);
       Report["boots"].back()["platform_tables"] = ccxsim::PlatformTablesJson(Tables);
-      AllAgree = AllAgree && !ccxsim::PlatformTablesDisagree(Tables);
-      ccxsim::PrintAffinityTables(std::cout, Affinity);
+      ccxsim::PrintAffinityTables(Shown, Affinity);
       Report["boots"].back()["affinity_tables"] = ccxsim::AffinityTablesJson(Affinity);
-      AllAgree = AllAgree && !ccxsim::AffinityTablesDisagree(Affinity);
+      std::cout << Shown.str();
+      const bool AgreedBefore = AllAgree;
+      AllAgree = AllAgree && !ccxsim::ShowsErrors(Shown.str());
       if (!Args.OutDir.empty()) WriteRawChannels(Args.OutDir, Boot, Record);
       if (!Args.OutDir.empty() && Affinity && !ccxsim::WriteAffinityTables(Args.OutDir, *Affinity, std::cout)) {
         std::cerr << "ccxsim: cannot write the affinity tables under " << Args.OutDir << "\n";

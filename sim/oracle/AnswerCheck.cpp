@@ -24,4 +24,17 @@ void AnswerCheck::Problem(const std::string &Record, const std::string &What) {
   Errors_.push_back(Service_ + " " + Record + ": " + What);
 }
 
+std::string ProcessorListText(const std::vector<size_t> &Processors) {
+  std::string Text = Processors.size() == 1 ? "processor " : "processors ";
+  for (size_t At = 0; At < Processors.size();) {
+    size_t Last = At;
+    while (Last + 1 < Processors.size() && Processors[Last + 1] == Processors[Last] + 1) Last++;
+    if (At != 0) Text += ", ";
+    Text += std::to_string(Processors[At]);
+    if (Last != At) Text += "-" + std::to_string(Processors[Last]);
+    At = Last + 1;
+  }
+  return Text;
+}
+
 }  // namespace sim

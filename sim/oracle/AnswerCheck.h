@@ -35,6 +35,9 @@ class AnswerCheck {
 // How values appear in the sentences: decimal below 65536, hexadecimal above.
 std::string ShownValue(uint64_t Value);
 
+// Processors by index as a sentence names them: "processor 3", "processors 0-127", "processors 1, 4-6".
+std::string ProcessorListText(const std::vector<size_t> &Processors);
+
 }  // namespace sim
 
 #endif  // SIM_ORACLE_ANSWER_CHECK_H_

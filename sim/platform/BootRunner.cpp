@@ -227,6 +227,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   });
   if (Options.Loader != nullptr) Options.Loader->Unload(Machine, Record);
   Collect(Machine, Record, Options.Loader);
+  if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);
   if (Options.Timeline != nullptr) {
     Options.Timeline->Finish(Machine.Hardware().Accounting().Totals(),
                              [&Options](const void *Function) { return FunctionName(Function, Options.Loader); });

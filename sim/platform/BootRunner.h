@@ -27,6 +27,7 @@ namespace sim {
 
 class BootTimeline;
 class DriverLoader;
+struct BootRecord;
 
 struct BootOptions {
   std::optional<std::filesystem::path> VariableFile;
@@ -47,6 +48,10 @@ struct BootOptions {
   DriverLoader *Loader = nullptr;
   // Records the boot's timeline when given (ccxsim --trace); it must outlive the boot.
   BootTimeline *Timeline = nullptr;
+  // Called once the record is taken, while the machine still holds what the boot left: the
+  // check of that state against the machine's own expectations (sim::CheckMachineState). Its
+  // sentences become the record's StateErrors.
+  std::function<std::vector<std::string>(Platform &, const BootRecord &)> CheckState;
 };
 
 // The coprocessor's side of the SMM mutex as the boot left it.
@@ -124,6 +129,9 @@ struct BootRecord {
   // For a boot of the delivered image: where it was loaded and the traps it took, by kind.
   uint64_t ImageBase = 0;
   std::vector<std::pair<std::string, uint64_t>> Traps;
+  // How the machine's state after the boot differs from what the machine calls for, one sentence
+  // each (BootOptions::CheckState); empty when nothing checked it.
+  std::vector<std::string> StateErrors;
 };
 
 // Boots Image on Description once. Throws MachineError or std::runtime_error when the platform

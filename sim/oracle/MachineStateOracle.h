@@ -1,0 +1,49 @@
+// The state a boot must leave on the machine, computed from the machine description, the
+// processors' reset values and what the simulator itself did (the SMM core's calls, the services
+// its consumers called), never from the driver's code, and compared with what the machine holds
+// once the boot is over:
+// - every MSR the driver writes, on every processor: the SMM range registers (TSEG base and mask,
+//   the fixed MTRR of 0xA0000, HWCR) after the SMM core's open, close and lock; the SNP registers
+//   (RMP base and end, SYSCFG) on the BSP and copied to every AP; P-state 0 after the custom
+//   P-state of hook 0x11; the variable MTRR pair over the PCC region. An MSR that changes
+//   without an expectation is an error as well;
+// - the reverse-map table: 1 MB aligned, the size its coverage and entry size call for, reserved
+//   and zeroed;
+// - the heap buffers the driver makes: handle, size, persistence, and the contents the machine
+//   fixes (the init value, the PCC region's address).
+// Each difference is one sentence, as the service checks give them. A boot that did not return
+// from its entry (a reset, a halt) is not checked.
+#ifndef SIM_ORACLE_MACHINE_STATE_ORACLE_H_
+#define SIM_ORACLE_MACHINE_STATE_ORACLE_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/platform/BootRunner.h"
+#include "sim/platform/Platform.h"
+
+namespace sim {
+
+std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &Boot);
+
+// The parts, each adding its sentences to Errors.
+void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+
+// What the reverse-map table must be, from the BSP's reset registers and the configuration items:
+// nothing when the processor has no SNP or the mode is 0.
+struct ExpectedRmp {
+  uint64_t Size = 0;
+  bool Vmpl = false;
+};
+std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine);
+
+// An MSR's value before the boot's first write to it on Processor (its value now when never
+// written).
+uint64_t ResetValue(const Processor &Each, uint32_t Msr);
+
+}  // namespace sim
+
+#endif  // SIM_ORACLE_MACHINE_STATE_ORACLE_H_

@@ -1,0 +1,177 @@
+// The MSR values a boot must leave on every processor, and the check of every MSR that changed.
+#include <map>
+#include <optional>
+#include <tuple>
+
+#include "arch/Cpuid.h"
+#include "arch/MsrNames.h"
+#include "interfaces/PlatformConfig.h"
+#include "sim/HexText.h"
+#include "sim/oracle/AcpiProcessorPstates.h"
+#include "sim/oracle/AnswerCheck.h"
+#include "sim/oracle/MachineStateOracle.h"
+
+namespace sim {
+namespace {
+
+constexpr uint64_t kTsegWriteBackTypes = 0x6600;
+constexpr uint64_t kTsegValidBits = 0x3;
+constexpr uint64_t kDramRoutingCleared = 0xE7E7E7E7E7E7E7E7ULL;
+constexpr uint64_t kHwcrLockBits = 0x80000001;
+constexpr uint64_t kSysCfgVmpl = 1ULL << 25;
+constexpr uint64_t kPccRegionLength = 0x18000;
+constexpr uint64_t kMtrrMaskBits = 0xFFFFFFFFFFFF0800ULL;
+constexpr uint64_t kMtrrValid = 0x800;
+
+// Expected final values by MSR, for one processor.
+using ExpectedMsrValues = std::map<uint32_t, uint64_t>;
+
+std::string MsrText(uint32_t Number) {
+  const Msr::NameOf Name = Msr::FindName(Number);
+  std::string Text = "MSR " + Hex(Number, 8);
+  if (Name.Range == nullptr) return Text;
+  Text += std::string(" ") + Name.Range->Name;
+  if (Name.Range->Count > 1) Text += std::to_string(Name.Index);
+  return Text;
+}
+
+// The SMM range registers after the installer and every SMRAM call the SMM core made that
+// succeeded: open and close clear the valid bits and route 0xA0000 to DRAM or away from it, the
+// first lock sets the valid bits and, when the item asks, locks HWCR.
+void ExpectSmmRange(Platform &Machine, const BootRecord &Boot, const Processor &Each, ExpectedMsrValues &Values) {
+  const sim::Machine &Description = Machine.Description();
+  if (Description.Smram.empty() || !Description.SiblingExists("mp_services")) return;
+  uint64_t Total = 0;
+  for (const SmramRegion &Region : Description.Smram) Total += Region.Size;
+  uint64_t Mask = ~(Total - 1) | kTsegWriteBackTypes;
+  uint64_t Routing = ResetValue(Each, Msr::MtrrFix16kA0000::Number);
+  uint64_t Hwcr = ResetValue(Each, Msr::Hwcr::Number);
+  const bool LockHwcr = PcdItem(ReadableItems(Machine), PcdCcxSmmLockHwcr, 1) != 0;
+  bool Locked = false;
+  for (const SmmCoreCall &Call : Boot.SmmCore.Calls) {
+    if (EFI_ERROR(Call.Status) || Locked) continue;
+    if (Call.Operation == "Open" || Call.Operation == "Close") {
+      Mask &= ~kTsegValidBits;
+      Routing = Call.Operation == "Open" ? Routing | Msr::MtrrFix16kA0000::DramRoutingAllRanges
+                                         : Routing & kDramRoutingCleared;
+    } else if (Call.Operation == "Lock") {
+      Locked = true;
+      Mask |= kTsegValidBits;
+      if (LockHwcr) Hwcr |= kHwcrLockBits;
+    }
+  }
+  Values[Msr::SmmTsegBase::Number] = Description.Smram.front().Base;
+  Values[Msr::SmmTsegMask::Number] = Mask;
+  Values[Msr::MtrrFix16kA0000::Number] = Routing;
+  Values[Msr::Hwcr::Number] = Hwcr;
+}
+
+// The BSP's SNP registers: the table's bounds merged into RMP base and end, SYSCFG with VMPL on.
+// The bounds are those the table check holds to the machine's own sizes; a reservation that
+// failed (its fatal stop) leaves the end bound 0, a failed probe both.
+ExpectedMsrValues ExpectedBspSnp(Platform &Machine, const BootRecord &Boot) {
+  ExpectedMsrValues Values;
+  const Processor &Bsp = Machine.Processors().Bsp();
+  const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine);
+  if (!Table) return Values;
+  if (Table->Vmpl) Values[Msr::SysCfg::Number] = ResetValue(Bsp, Msr::SysCfg::Number) | kSysCfgVmpl;
+  auto Stopped = [&Boot](uint32_t Code) {
+    for (uint32_t Shown : Boot.FatalStops) {
+      if (Shown == Code) return true;
+    }
+    return false;
+  };
+  constexpr uint64_t kBound = ~Msr::SnpMsrKeepMask;
+  uint64_t Base = Boot.Snp.RmpBaseMsr & kBound;
+  uint64_t End = Base + Table->Size - 1;
+  if (Stopped(0x30910832)) Base = End = 0;
+  if (Stopped(0x30910855)) End = 0;
+  // The whole bound is ORed in: the end's low bits (a page's last bytes) land among the kept ones.
+  Values[Msr::RmpBase::Number] = (ResetValue(Bsp, Msr::RmpBase::Number) & Msr::SnpMsrKeepMask) | Base;
+  Values[Msr::RmpEnd::Number] = (ResetValue(Bsp, Msr::RmpEnd::Number) & Msr::SnpMsrKeepMask) | End;
+  return Values;
+}
+
+// The variable MTRR pair over the PCC region the subspace service registered: the first pair
+// free at reset, uncacheable, 64 KiB, on every processor.
+void ExpectPccMtrr(Platform &Machine, ExpectedMsrValues &Values) {
+  std::optional<uint64_t> Region;
+  for (const RegisteredRegion &Registered : Machine.Regions().Regions()) {
+    if (Registered.Length == kPccRegionLength) Region = Registered.Base;
+  }
+  if (!Region) return;
+  const Processor &Bsp = Machine.Processors().Bsp();
+  for (uint32_t Pair = 0; Pair < Msr::VariableMtrrCount; Pair++) {
+    if (Msr::MtrrPhysMask::Valid::IsSet(ResetValue(Bsp, Msr::VariableMtrrMask(Pair)))) continue;
+    const uint64_t Bits = CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(
+        Bsp.Cpuid(CpuidLeaf::AddressSizes, 0).Eax);
+    const uint64_t Addressable = Bits >= 64 ? ~0ULL : (1ULL << Bits) - 1;
+    Values[Msr::VariableMtrrBase(Pair)] = *Region & Addressable;
+    Values[Msr::VariableMtrrMask(Pair)] = (Addressable & kMtrrMaskBits) | kMtrrValid;
+    return;
+  }
+}
+
+}  // namespace
+
+uint64_t ResetValue(const Processor &Each, uint32_t Msr) {
+  for (const MsrWrite &Write : Each.MsrWrites()) {
+    if (Write.Msr == Msr) return Write.Old;
+  }
+  return Each.PeekMsr(Msr).value_or(0);
+}
+
+void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
+  ProcessorSet &Processors = Machine.Processors();
+  const bool ApsReached = Machine.Description().SiblingExists("mp_services");
+  const ExpectedMsrValues BspSnp = ExpectedBspSnp(Machine, Boot);
+  const PstateRegisters Pstates = ExpectedPstateRegisters(Machine);
+  const uint64_t Pstate0 = Pstates.Definitions[0];
+  const bool Pstate0Changed = Pstate0 != ResetValue(Processors.Bsp(), Msr::PstateDef0::Number);
+  ExpectedMsrValues Shared;
+  ExpectPccMtrr(Machine, Shared);
+
+  // (MSR, expected or nothing, received) → processors, so that one sentence covers them all.
+  std::map<std::tuple<uint32_t, std::optional<uint64_t>, uint64_t>, std::vector<size_t>> Differences;
+  for (size_t Index = 0; Index < Processors.Count(); Index++) {
+    const Processor &Each = Processors.At(Index);
+    const bool IsBsp = &Each == &Processors.Bsp();
+    ExpectedMsrValues Expected = Shared;
+    ExpectSmmRange(Machine, Boot, Each, Expected);
+    if (IsBsp || ApsReached) {
+      for (const auto &[Msr, Value] : BspSnp) Expected[Msr] = Value;
+    }
+    // SYSCFG's copy also reaches the APs of an SNP part whose table was never set up.
+    if (!IsBsp && ApsReached && BspSnp.count(Msr::SysCfg::Number) == 0 &&
+        CpuidLeaf::EncryptedMemory::EaxSnp::IsSet(Processors.Bsp().Cpuid(CpuidLeaf::EncryptedMemory::Leaf, 0).Eax)) {
+      for (uint32_t Msr : {Msr::RmpBase::Number, Msr::RmpEnd::Number, Msr::SysCfg::Number}) {
+        if (Expected.count(Msr) == 0) Expected[Msr] = ResetValue(Processors.Bsp(), Msr);
+      }
+    }
+    if (Pstate0Changed) Expected[Msr::PstateDef0::Number] = Pstate0;
+
+    ExpectedMsrValues Now;
+    for (const MsrWrite &Write : Each.MsrWrites()) Now[Write.Msr] = Write.New;
+    for (const auto &[Msr, Value] : Expected) {
+      const uint64_t Received = Each.PeekMsr(Msr).value_or(0);
+      if (Received != Value) Differences[{Msr, Value, Received}].push_back(Index);
+    }
+    for (const auto &[Msr, Value] : Now) {
+      if (Expected.count(Msr) == 0 && Value != ResetValue(Each, Msr)) {
+        Differences[{Msr, std::nullopt, Value}].push_back(Index);
+      }
+    }
+  }
+  AnswerCheck Check("machine state", Errors);
+  for (const auto &[Key, Where] : Differences) {
+    const auto &[Msr, Expected, Received] = Key;
+    const std::string Record = MsrText(Msr) + " on " + ProcessorListText(Where);
+    if (Expected) {
+      Check.Field(Record, "value", *Expected, Received);
+    } else {
+      Check.Problem(Record, "changed to " + Hex(Received, 16) + " with no change expected");
+    }
+  }
+}
+
+}  // namespace sim
