@@ -22,6 +22,7 @@
 #include "sim/consumers/AffinityTableBuilder.h"
 #include "sim/consumers/PlatformTables.h"
 #include "sim/consumers/SratBuilder.h"
+#include "sim/oracle/MachineStateOracle.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Keep(Tables.Errors);
     Smbios = Tables.Dump;
   };
+  Options.CheckState = sim::CheckMachineState;
   sim::BootRecord Boot;
   try {
     Boot = sim::RunBoot(Machine, CcxImageDescriptor, Options);
@@ -110,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   Check(Boot.End.How != sim::BootEnd::FatalHalt, "a fatal stop halted although they return on this machine");
   if (Boot.End.How != sim::BootEnd::Returned) return 0;
   for (const std::string &Error : Errors) Check(false, "table builder: " + Error);
+  for (const std::string &Error : Boot.StateErrors) Check(false, Error);
   for (const std::string &Error : Boot.S3Tokens.TokenErrors) Check(false, "configuration tokens: " + Error);
   for (const std::vector<uint8_t> &Table : AcpiTables) Check(AcpiTableParses(Table), "an ACPI table does not parse");
   Check(SmbiosParses(Smbios), "the SMBIOS structures do not parse");

@@ -16,6 +16,8 @@
 #ifndef SIM_ORACLE_MACHINE_STATE_ORACLE_H_
 #define SIM_ORACLE_MACHINE_STATE_ORACLE_H_
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,7 +40,18 @@ struct ExpectedRmp {
   uint64_t Size = 0;
   bool Vmpl = false;
 };
-std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine);
+std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine, const BootRecord &Boot);
+
+// The configuration items as the driver could read them at a step of the boot (an index into
+// Boot.Steps): the machine's once the configuration database is there, none (every item 0) before.
+const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step);
+// The step of the entry, and of the per-core work (the entry, or MP services' arrival).
+size_t EntryStep(const BootRecord &Boot);
+size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot);
+
+// Whether the driver's initialization runs at all: it gives up at once unless the fabric's NUMA,
+// system and topology services are there at its entry.
+bool InitializationRuns(const Machine &Description);
 
 // An MSR's value before the boot's first write to it on Processor (its value now when never
 // written).

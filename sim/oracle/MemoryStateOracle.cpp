@@ -71,10 +71,11 @@ std::optional<BufferRule> RuleFor(Platform &Machine, uint32_t Handle) {
 
 }  // namespace
 
-std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine) {
+std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine, const BootRecord &Boot) {
   const Processor &Bsp = Machine.Processors().Bsp();
   const uint32_t Eax = Bsp.Cpuid(CpuidLeaf::EncryptedMemory::Leaf, 0).Eax;
-  const std::map<uint64_t, uint64_t> &Items = ReadableItems(Machine);
+  // The initialization reads the items during the entry.
+  const std::map<uint64_t, uint64_t> &Items = ItemsAtStep(Machine.Description(), Boot, EntryStep(Boot) + 1);
   const uint64_t Mode = PcdItem(Items, PcdCcxSnpMode, 1);
   if (!CpuidLeaf::EncryptedMemory::EaxSnp::IsSet(Eax) || Mode == 0) return std::nullopt;
   ExpectedRmp Table;
@@ -91,8 +92,11 @@ std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine) {
 }
 
 void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
-  const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine);
-  if (!Table || Stopped(Boot, kFatalRmpProbe) || Stopped(Boot, kFatalRmpReserve)) return;
+  const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
+  if (!Table || !InitializationRuns(Machine.Description()) || Stopped(Boot, kFatalRmpProbe) ||
+      Stopped(Boot, kFatalRmpReserve)) {
+    return;
+  }
   AnswerCheck Check("machine state", Errors);
   const uint64_t First = Boot.Snp.TableFirst;
   if (First == 0) {
@@ -127,7 +131,8 @@ void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std
     if (Rule->Size) Check.Field(Record + " (" + Rule->Name + ")", "size", *Rule->Size, Buffer.Size);
     if (Buffer.Handle == HEAP_HANDLE_INIT_VALUE) {
       InitValueMade = true;
-      const uint64_t Value = PcdItem(ReadableItems(Machine), PcdCcxHeapA02BValue, 1) != 0 ? 1 : 0;
+      const uint64_t Value =
+          PcdItem(ItemsAtStep(Machine.Description(), Boot, EntryStep(Boot) + 1), PcdCcxHeapA02BValue, 1) != 0 ? 1 : 0;
       if (!Buffer.FirstBytes.empty()) Check.Field(Record + " (init value)", "byte 0", Value, Buffer.FirstBytes[0]);
     }
     if (Buffer.Handle == HEAP_HANDLE_PCC_REGION && Buffer.FirstBytes.size() >= kPccAddressBytes) {

@@ -1,4 +1,6 @@
 // The MSR values a boot must leave on every processor, and the check of every MSR that changed.
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -19,6 +21,8 @@ constexpr uint64_t kTsegValidBits = 0x3;
 constexpr uint64_t kDramRoutingCleared = 0xE7E7E7E7E7E7E7E7ULL;
 constexpr uint64_t kHwcrLockBits = 0x80000001;
 constexpr uint64_t kSysCfgVmpl = 1ULL << 25;
+// Open and close set it to change the routing of 0xA0000, then clear it, whatever it held before.
+constexpr uint64_t kSysCfgRoutingChanges = 1ULL << 19;
 constexpr uint64_t kPccRegionLength = 0x18000;
 constexpr uint64_t kMtrrMaskBits = 0xFFFFFFFFFFFF0800ULL;
 constexpr uint64_t kMtrrValid = 0x800;
@@ -36,21 +40,29 @@ std::string MsrText(uint32_t Number) {
 }
 
 // The SMM range registers after the installer and every SMRAM call the SMM core made that
-// succeeded: open and close clear the valid bits and route 0xA0000 to DRAM or away from it, the
-// first lock sets the valid bits and, when the item asks, locks HWCR.
+// succeeded: open and close clear the valid bits, route 0xA0000 to DRAM or away from it and leave
+// SYSCFG's routing-change bit clear, the first lock sets the valid bits and, when the item asks,
+// locks HWCR. Values holds what the processor's other expectations (SNP) already give SYSCFG.
 void ExpectSmmRange(Platform &Machine, const BootRecord &Boot, const Processor &Each, ExpectedMsrValues &Values) {
   const sim::Machine &Description = Machine.Description();
-  if (Description.Smram.empty() || !Description.SiblingExists("mp_services")) return;
+  if (!InitializationRuns(Description) || Description.Smram.empty() || !Description.SiblingExists("mp_services")) {
+    return;
+  }
   uint64_t Total = 0;
   for (const SmramRegion &Region : Description.Smram) Total += Region.Size;
   uint64_t Mask = ~(Total - 1) | kTsegWriteBackTypes;
   uint64_t Routing = ResetValue(Each, Msr::MtrrFix16kA0000::Number);
   uint64_t Hwcr = ResetValue(Each, Msr::Hwcr::Number);
-  const bool LockHwcr = PcdItem(ReadableItems(Machine), PcdCcxSmmLockHwcr, 1) != 0;
+  // The installer reads the item once, when the per-core work runs.
+  const bool LockHwcr =
+      PcdItem(ItemsAtStep(Description, Boot, PerCoreWorkStep(Description, Boot)), PcdCcxSmmLockHwcr, 1) != 0;
   bool Locked = false;
   for (const SmmCoreCall &Call : Boot.SmmCore.Calls) {
     if (EFI_ERROR(Call.Status) || Locked) continue;
     if (Call.Operation == "Open" || Call.Operation == "Close") {
+      const auto SysCfg = Values.find(Msr::SysCfg::Number);
+      Values[Msr::SysCfg::Number] =
+          (SysCfg != Values.end() ? SysCfg->second : ResetValue(Each, Msr::SysCfg::Number)) & ~kSysCfgRoutingChanges;
       Mask &= ~kTsegValidBits;
       Routing = Call.Operation == "Open" ? Routing | Msr::MtrrFix16kA0000::DramRoutingAllRanges
                                          : Routing & kDramRoutingCleared;
@@ -72,8 +84,8 @@ void ExpectSmmRange(Platform &Machine, const BootRecord &Boot, const Processor &
 ExpectedMsrValues ExpectedBspSnp(Platform &Machine, const BootRecord &Boot) {
   ExpectedMsrValues Values;
   const Processor &Bsp = Machine.Processors().Bsp();
-  const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine);
-  if (!Table) return Values;
+  const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
+  if (!Table || !InitializationRuns(Machine.Description())) return Values;
   if (Table->Vmpl) Values[Msr::SysCfg::Number] = ResetValue(Bsp, Msr::SysCfg::Number) | kSysCfgVmpl;
   auto Stopped = [&Boot](uint32_t Code) {
     for (uint32_t Shown : Boot.FatalStops) {
@@ -114,6 +126,29 @@ void ExpectPccMtrr(Platform &Machine, ExpectedMsrValues &Values) {
 
 }  // namespace
 
+size_t StepNamed(const BootRecord &Boot, const std::string &Name) {
+  const auto It = std::find(Boot.Steps.begin(), Boot.Steps.end(), Name);
+  return It == Boot.Steps.end() ? SIZE_MAX : size_t(It - Boot.Steps.begin());
+}
+
+const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
+  static const std::map<uint64_t, uint64_t> kNoItems;
+  if (!Description.SiblingExists("pcd")) return kNoItems;
+  if (Description.SiblingAtStart("pcd")) return Description.Pcd;
+  return StepNamed(Boot, "arrival of pcd") < Step ? Description.Pcd : kNoItems;
+}
+
+size_t EntryStep(const BootRecord &Boot) { return StepNamed(Boot, "entry"); }
+
+size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot) {
+  return Description.SiblingAtStart("mp_services") ? EntryStep(Boot) : StepNamed(Boot, "arrival of mp_services");
+}
+
+bool InitializationRuns(const Machine &Description) {
+  return Description.SiblingAtStart("fabric_numa") && Description.SiblingAtStart("fabric_system") &&
+         Description.SiblingAtStart("fabric_topology");
+}
+
 uint64_t ResetValue(const Processor &Each, uint32_t Msr) {
   for (const MsrWrite &Write : Each.MsrWrites()) {
     if (Write.Msr == Msr) return Write.Old;
@@ -123,11 +158,12 @@ uint64_t ResetValue(const Processor &Each, uint32_t Msr) {
 
 void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
   ProcessorSet &Processors = Machine.Processors();
-  const bool ApsReached = Machine.Description().SiblingExists("mp_services");
+  const bool Initialized = InitializationRuns(Machine.Description());
+  const bool ApsReached = Initialized && Machine.Description().SiblingExists("mp_services");
   const ExpectedMsrValues BspSnp = ExpectedBspSnp(Machine, Boot);
   const PstateRegisters Pstates = ExpectedPstateRegisters(Machine);
   const uint64_t Pstate0 = Pstates.Definitions[0];
-  const bool Pstate0Changed = Pstate0 != ResetValue(Processors.Bsp(), Msr::PstateDef0::Number);
+  const bool Pstate0Changed = Initialized && Pstate0 != ResetValue(Processors.Bsp(), Msr::PstateDef0::Number);
   ExpectedMsrValues Shared;
   ExpectPccMtrr(Machine, Shared);
 
@@ -137,17 +173,18 @@ void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::s
     const Processor &Each = Processors.At(Index);
     const bool IsBsp = &Each == &Processors.Bsp();
     ExpectedMsrValues Expected = Shared;
-    ExpectSmmRange(Machine, Boot, Each, Expected);
     if (IsBsp || ApsReached) {
       for (const auto &[Msr, Value] : BspSnp) Expected[Msr] = Value;
     }
-    // SYSCFG's copy also reaches the APs of an SNP part whose table was never set up.
-    if (!IsBsp && ApsReached && BspSnp.count(Msr::SysCfg::Number) == 0 &&
+    // The per-core work copies the BSP's three SNP registers to every AP of an SNP part, also
+    // when no table was set up; what the BSP held then is its reset value where SNP left it so.
+    if (!IsBsp && ApsReached &&
         CpuidLeaf::EncryptedMemory::EaxSnp::IsSet(Processors.Bsp().Cpuid(CpuidLeaf::EncryptedMemory::Leaf, 0).Eax)) {
       for (uint32_t Msr : {Msr::RmpBase::Number, Msr::RmpEnd::Number, Msr::SysCfg::Number}) {
         if (Expected.count(Msr) == 0) Expected[Msr] = ResetValue(Processors.Bsp(), Msr);
       }
     }
+    ExpectSmmRange(Machine, Boot, Each, Expected);
     if (Pstate0Changed) Expected[Msr::PstateDef0::Number] = Pstate0;
 
     ExpectedMsrValues Now;

@@ -16,6 +16,7 @@
 #include "sim/consumers/AcpiProcessorObjects.h"
 #include "sim/consumers/AffinityTableBuilder.h"
 #include "sim/consumers/PlatformTables.h"
+#include "sim/oracle/MachineStateOracle.h"
 #include "sim/oracle/SmbiosOracle.h"
 #include "sim/consumers/SratBuilder.h"
 #include "sim/platform/GuidNames.h"
@@ -228,6 +229,7 @@ SweepBoot Boot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, FaultS
   BootOptions Options;
   Options.Faults = &Schedule;
   Options.Loader = gLoader;
+  Options.CheckState = CheckMachineState;
   Options.AfterBoot = [&](Platform &Machine) {
     RunConsumers(Machine, Result);
     if (SiblingCalls != nullptr) *SiblingCalls = Machine.Faults().AllCalls();
@@ -365,6 +367,13 @@ std::vector<std::string> CheckFaultedBoot(const SweepBoot &Baseline, const Sweep
   // answer is not whole says so with an error.
   for (const std::string &Error : UnreportedConsumerErrors(Baseline, Faulted)) {
     Problems.push_back("consumer, with no error from its service: " + Error);
+  }
+  // State that differs from what the machine calls for is a failure someone was told of.
+  for (const std::string &Error : Boot.StateErrors) {
+    if (std::find(Clean.StateErrors.begin(), Clean.StateErrors.end(), Error) == Clean.StateErrors.end() &&
+        !FailureReported(Baseline, Faulted)) {
+      Problems.push_back("machine state, with no reported failure: " + Error);
+    }
   }
   // Processors that hold other values than in the clean boot are a failure someone was told of.
   if (!SameMsrChanges(Boot.MsrChanges, Clean.MsrChanges) && !FailureReported(Baseline, Faulted)) {

@@ -42,6 +42,7 @@ TEST_P(DefaultBootFaultSweep, EveryFailingCallLeavesASoundBoot) {
   const SweepBaseline &Counted = Baseline(Image);
   ASSERT_EQ(Counted.Boot.Record.End.How, BootEnd::Returned);
   ASSERT_EQ(Counted.Boot.Record.EntryStatus, EFI_SUCCESS);
+  ASSERT_EQ(Counted.Boot.Record.StateErrors, std::vector<std::string>{}) << "the clean boot leaves what the machine calls for";
   std::map<std::string, size_t> Tally;
   size_t Points = 0;
   for (const FaultPoint &Point : Counted.Points) {
