@@ -20,13 +20,13 @@ std::unique_ptr<BenchMachine[]> LoadAll() {
   return Machines;
 }
 
+}  // namespace
+
 void CallEveryService(sim::Platform &Machine) {
   size_t Count = 0;
   const ccxsim::ServiceCall *Calls = ccxsim::ServiceCalls(Count);
   for (size_t Index = 0; Index < Count; Index++) Calls[Index].Run(Machine);
 }
-
-}  // namespace
 
 const BenchMachine &BenchMachineAt(size_t Index) {
   static const std::unique_ptr<BenchMachine[]> kMachines = LoadAll();

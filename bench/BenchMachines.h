@@ -21,6 +21,9 @@ struct BenchMachine {
 constexpr size_t kBenchMachineCount = 3;
 const BenchMachine &BenchMachineAt(size_t Index);
 
+// Calls every service through its consumer, as the platform's table builders do after a boot.
+void CallEveryService(sim::Platform &Machine);
+
 // One whole boot: entry, deferred work, ready-to-boot and, after it, every service called
 // through its consumer. AfterBoot, when given, runs instead of the consumers. Loader, when given,
 // boots the delivered image it loads instead of the host build.

@@ -108,8 +108,10 @@ void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector
   if (!Boot.Snp.TableReserved) Check.Problem("reverse-map table", "not all of it lies in reserved memory");
   if (Boot.Snp.TableReserved && Boot.Snp.TableLast - First + 1 == Table->Size) {
     const auto *Bytes = reinterpret_cast<const uint8_t *>(First);
-    const uint8_t *NotZero = std::find_if(Bytes, Bytes + Table->Size, [](uint8_t Byte) { return Byte != 0; });
-    if (NotZero != Bytes + Table->Size) {
+    // All zero when the first byte is and every byte equals the one before it; the byte that is
+    // not is then looked for.
+    if (Bytes[0] != 0 || std::memcmp(Bytes, Bytes + 1, Table->Size - 1) != 0) {
+      const uint8_t *NotZero = std::find_if(Bytes, Bytes + Table->Size, [](uint8_t Byte) { return Byte != 0; });
       Check.Problem("reverse-map table", "byte " + Hex(uint64_t(NotZero - Bytes)) + " is not zero");
     }
   }

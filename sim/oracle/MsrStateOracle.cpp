@@ -188,13 +188,17 @@ void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::s
     if (Pstate0Changed) Expected[Msr::PstateDef0::Number] = Pstate0;
 
     ExpectedMsrValues Now;
-    for (const MsrWrite &Write : Each.MsrWrites()) Now[Write.Msr] = Write.New;
+    ExpectedMsrValues Reset;
+    for (const MsrWrite &Write : Each.MsrWrites()) {
+      Reset.try_emplace(Write.Msr, Write.Old);
+      Now[Write.Msr] = Write.New;
+    }
     for (const auto &[Msr, Value] : Expected) {
       const uint64_t Received = Each.PeekMsr(Msr).value_or(0);
       if (Received != Value) Differences[{Msr, Value, Received}].push_back(Index);
     }
     for (const auto &[Msr, Value] : Now) {
-      if (Expected.count(Msr) == 0 && Value != ResetValue(Each, Msr)) {
+      if (Expected.count(Msr) == 0 && Value != Reset.at(Msr)) {
         Differences[{Msr, std::nullopt, Value}].push_back(Index);
       }
     }
