@@ -10,7 +10,9 @@
 // - the reverse-map table: 1 MB aligned, the size its coverage and entry size call for, reserved
 //   and zeroed;
 // - the heap buffers the driver makes: handle, size, persistence, and the contents the machine
-//   fixes (the init value, the PCC region's address).
+//   fixes (the init value, the PCC region's address);
+// - the configuration items the driver writes (each socket's PPIN, the S3 library's addresses)
+//   and the protocols its initialization installs.
 // Each difference is one sentence, as the service checks give them. A boot that did not return
 // from its entry (a reset, a halt) is not checked.
 #ifndef SIM_ORACLE_MACHINE_STATE_ORACLE_H_
@@ -33,6 +35,7 @@ std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &
 void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 
 // What the reverse-map table must be, from the BSP's reset registers and the configuration items:
 // nothing when the processor has no SNP or the mode is 0.
@@ -45,6 +48,7 @@ std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine, const Boot
 // The configuration items as the driver could read them at a step of the boot (an index into
 // Boot.Steps): the machine's once the configuration database is there, none (every item 0) before.
 const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step);
+bool DatabaseAtStep(const Machine &Description, const BootRecord &Boot, size_t Step);
 // The step of the entry, and of the per-core work (the entry, or MP services' arrival).
 size_t EntryStep(const BootRecord &Boot);
 size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot);

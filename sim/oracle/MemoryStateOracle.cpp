@@ -156,6 +156,7 @@ std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &
   CheckMsrState(Machine, Boot, Errors);
   CheckReverseMapTable(Machine, Boot, Errors);
   CheckHeapBuffers(Machine, Boot, Errors);
+  CheckItemsAndProtocols(Machine, Boot, Errors);
   return Errors;
 }
 

@@ -131,11 +131,14 @@ size_t StepNamed(const BootRecord &Boot, const std::string &Name) {
   return It == Boot.Steps.end() ? SIZE_MAX : size_t(It - Boot.Steps.begin());
 }
 
+bool DatabaseAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
+  if (!Description.SiblingExists("pcd")) return false;
+  return Description.SiblingAtStart("pcd") || StepNamed(Boot, "arrival of pcd") < Step;
+}
+
 const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
   static const std::map<uint64_t, uint64_t> kNoItems;
-  if (!Description.SiblingExists("pcd")) return kNoItems;
-  if (Description.SiblingAtStart("pcd")) return Description.Pcd;
-  return StepNamed(Boot, "arrival of pcd") < Step ? Description.Pcd : kNoItems;
+  return DatabaseAtStep(Description, Boot, Step) ? Description.Pcd : kNoItems;
 }
 
 size_t EntryStep(const BootRecord &Boot) { return StepNamed(Boot, "entry"); }

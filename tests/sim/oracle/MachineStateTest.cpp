@@ -12,6 +12,8 @@
 #include "arch/Msr.h"
 #include "driver/ImageDescriptor.h"
 #include "interfaces/HeapProtocol.h"
+#include "interfaces/PlatformConfig.h"
+#include "interfaces/QorvexGuids.h"
 #include "sim/machine/Machine.h"
 #include "sim/oracle/MachineStateOracle.h"
 #include "sim/platform/BootRunner.h"
@@ -107,6 +109,19 @@ TEST(MachineState, AHeapBufferOfTheWrongPersistenceIsNamed) {
     }
   });
   ExpectError(Boot, "machine state heap buffer 0x0000A02B (init value) persistence: expected 4, received 8");
+}
+
+TEST(MachineState, AWrongPpinItemAndAProtocolInstalledTwiceAreNamed) {
+  const BootRecord Boot = BootAndEdit(DefaultMachine(), [](Platform &Machine) {
+    Machine.Pcd().Write(nullptr, PcdCcxPpinSocket0, 0x1234);
+    EFI_HANDLE Handle = nullptr;
+    static int Record;
+    Machine.Core().InstallProtocol(Handle, gQorvexCcxSratServicesProtocolGuid, &Record);
+  });
+  ExpectError(Boot, "machine state configuration item 881 (socket 0's PPIN) value: expected 0x123456789ABCDEF, "
+                    "received 4660");
+  ExpectError(Boot, "machine state protocol gQorvexCcxSratServicesProtocolGuid instances installed: expected 1, "
+                    "received 2");
 }
 
 // Whichever section prints an ERROR line, the boot counts as one whose answers differ.
