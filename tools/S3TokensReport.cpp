@@ -7,6 +7,7 @@
 
 #include "arch/Msr.h"
 #include "sim/HexText.h"
+#include "sim/oracle/AnswerCheck.h"
 #include "tools/ReportNames.h"
 
 namespace ccxsim {
@@ -16,16 +17,7 @@ using sim::Hex;
 
 std::string ProcessorList(const std::vector<size_t> &Which, size_t Count) {
   if (Which.size() == Count) return "all " + std::to_string(Count) + " processors";
-  std::string Text = Which.size() == 1 ? "processor " : "processors ";
-  for (size_t Index = 0; Index < Which.size();) {
-    size_t End = Index;
-    while (End + 1 < Which.size() && Which[End + 1] == Which[End] + 1) End++;
-    if (Index != 0) Text += ",";
-    Text += std::to_string(Which[Index]);
-    if (End > Index) Text += "-" + std::to_string(Which[End]);
-    Index = End + 1;
-  }
-  return Text;
+  return sim::ProcessorListText(Which);
 }
 
 std::string TableState(const sim::TokenTableView &Table) {
