@@ -12,7 +12,8 @@
 // - the heap buffers the driver makes: handle, size, persistence, and the contents the machine
 //   fixes (the init value, the PCC region's address);
 // - the configuration items the driver writes (each socket's PPIN, the S3 library's addresses)
-//   and the protocols its initialization installs.
+//   and the protocols its initialization installs; the events the driver leaves armed and the
+//   down-core variable.
 // Each difference is one sentence, as the service checks give them. A boot that did not return
 // from its entry (a reset, a halt) is not checked.
 #ifndef SIM_ORACLE_MACHINE_STATE_ORACLE_H_
@@ -36,6 +37,7 @@ void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::s
 void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+void CheckEventsAndVariables(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 
 // What the reverse-map table must be, from the BSP's reset registers and the configuration items:
 // nothing when the processor has no SNP or the mode is 0.
@@ -49,6 +51,10 @@ std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine, const Boot
 // Boot.Steps): the machine's once the configuration database is there, none (every item 0) before.
 const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step);
 bool DatabaseAtStep(const Machine &Description, const BootRecord &Boot, size_t Step);
+// Whether a sibling's protocol was there before Step; the index of a step by name (SIZE_MAX when
+// the boot never took it).
+bool SiblingThereAt(const Machine &Description, const BootRecord &Boot, const std::string &Sibling, size_t Step);
+size_t StepOf(const BootRecord &Boot, const std::string &Name);
 // The step of the entry, and of the per-core work (the entry, or MP services' arrival).
 size_t EntryStep(const BootRecord &Boot);
 size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot);

@@ -157,6 +157,7 @@ std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &
   CheckReverseMapTable(Machine, Boot, Errors);
   CheckHeapBuffers(Machine, Boot, Errors);
   CheckItemsAndProtocols(Machine, Boot, Errors);
+  CheckEventsAndVariables(Machine, Boot, Errors);
   return Errors;
 }
 

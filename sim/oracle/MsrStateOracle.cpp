@@ -131,10 +131,16 @@ size_t StepNamed(const BootRecord &Boot, const std::string &Name) {
   return It == Boot.Steps.end() ? SIZE_MAX : size_t(It - Boot.Steps.begin());
 }
 
-bool DatabaseAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
-  if (!Description.SiblingExists("pcd")) return false;
-  return Description.SiblingAtStart("pcd") || StepNamed(Boot, "arrival of pcd") < Step;
+bool SiblingThereAt(const Machine &Description, const BootRecord &Boot, const std::string &Sibling, size_t Step) {
+  if (!Description.SiblingExists(Sibling)) return false;
+  return Description.SiblingAtStart(Sibling) || StepNamed(Boot, "arrival of " + Sibling) < Step;
 }
+
+bool DatabaseAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
+  return SiblingThereAt(Description, Boot, "pcd", Step);
+}
+
+size_t StepOf(const BootRecord &Boot, const std::string &Name) { return StepNamed(Boot, Name); }
 
 const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
   static const std::map<uint64_t, uint64_t> kNoItems;

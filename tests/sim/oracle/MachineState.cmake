@@ -5,4 +5,5 @@ target_link_libraries(ccx_machine_state_oracle_tests PRIVATE ccx_sim_consumers c
                       GTest::gtest_main)
 target_compile_definitions(ccx_machine_state_oracle_tests PRIVATE CCX_MACHINES_DIR="${CMAKE_SOURCE_DIR}/machines")
 target_compile_options(ccx_machine_state_oracle_tests PRIVATE -Wall -Wextra -Werror -Wshadow)
+set_target_properties(ccx_machine_state_oracle_tests PROPERTIES ENABLE_EXPORTS ON)
 gtest_discover_tests(ccx_machine_state_oracle_tests)

@@ -124,6 +124,14 @@ TEST(MachineState, AWrongPpinItemAndAProtocolInstalledTwiceAreNamed) {
                     "received 2");
 }
 
+TEST(MachineState, ADownCoreVariableThatDisagreesIsNamed) {
+  const BootRecord Boot = BootAndEdit(DefaultMachine(), [](Platform &Machine) {
+    const uint8_t DownCored[] = {1};
+    Machine.Core().Variables().Set(u"DownCoreStatus", gQorvexDownCoreStatusVariableGuid, 7, DownCored);
+  });
+  ExpectError(Boot, "machine state variable DownCoreStatus value: expected 0, received 1");
+}
+
 // Whichever section prints an ERROR line, the boot counts as one whose answers differ.
 TEST(ReportErrors, EverySectionsErrorLineCountsForTheExitStatus) {
   BootRecord Boot;
