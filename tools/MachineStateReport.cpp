@@ -3,7 +3,7 @@
 namespace ccxsim {
 
 void PrintMachineState(std::ostream &Out, const sim::BootRecord &Boot) {
-  Out << "\nmachine state after the boot (MSRs of every processor, reverse-map table, heap buffers):\n";
+  Out << "\nmachine state after the boot (MSRs of every processor, reverse-map table, heap buffers, items, protocols, events, variable):\n";
   if (Boot.StateErrors.empty()) Out << "  as the machine calls for\n";
   for (const std::string &Error : Boot.StateErrors) Out << "  ERROR: " << Error << "\n";
 }

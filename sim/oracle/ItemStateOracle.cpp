@@ -74,9 +74,15 @@ void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vect
   for (const auto &[Token, Value] : Written) {
     if (Ppins.count(Token) != 0) continue;
     if (Token == PcdQorvexS3LibPrivateDataAddress || Token == PcdQorvexS3LibTableAddress) {
-      // The S3 library's record and table: addresses the library chose, in memory it allocated.
-      if (!Machine.Core().Memory().TypeAt(Value)) {
-        Check.Problem("configuration item " + std::to_string(Token), "holds " + Hex(Value) + ", which is not allocated");
+      // The S3 library's record and table: addresses the library chose, in runtime-services data.
+      // Once the table has been handed to SMM it goes back to the pool; the item keeps its address.
+      const bool HandedOff = Token == PcdQorvexS3LibTableAddress && !Boot.S3Tokens.S3Handoffs.empty();
+      const std::optional<uint32_t> Type = Machine.Core().Memory().TypeAt(Value);
+      const std::string Record = "configuration item " + std::to_string(Token) + " (" + Hex(Value) + ")";
+      if (HandedOff) {
+        if (Type == EfiRuntimeServicesData) Check.Problem(Record, "the table handed to SMM was not given back");
+      } else {
+        Check.Field(Record, "memory type", EfiRuntimeServicesData, Type.value_or(EfiMaxMemoryType));
       }
       continue;
     }

@@ -8,7 +8,7 @@
 //   P-state of hook 0x11; the variable MTRR pair over the PCC region. An MSR that changes
 //   without an expectation is an error as well;
 // - the reverse-map table: 1 MB aligned, the size its coverage and entry size call for, reserved
-//   and zeroed;
+//   and zeroed; the memory map's reserved and ACPI NVS pages (the table's and the PCC region's);
 // - the heap buffers the driver makes: handle, size, persistence, and the contents the machine
 //   fixes (the init value, the PCC region's address);
 // - the configuration items the driver writes (each socket's PPIN, the S3 library's addresses)
@@ -35,6 +35,7 @@ std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &
 // The parts, each adding its sentences to Errors.
 void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+void CheckMemoryMap(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckEventsAndVariables(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);

@@ -31,6 +31,7 @@ constexpr uint32_t kFatalRmpReserve = 0x30910855;
 constexpr uint32_t kPowerStateRecordBytes = 15;
 constexpr uint32_t kPccAddressBytes = 8;
 constexpr uint64_t kPccRegionLength = 0x18000;
+constexpr uint64_t kPccAllocationPages = 48;
 constexpr uint32_t kPstateSocketRecordBytes = 0x81A;
 constexpr uint32_t kPstateEntryBytes = 16;
 constexpr uint32_t kPstateBufferTail = 0x81F;
@@ -117,6 +118,34 @@ void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector
   }
 }
 
+void CheckMemoryMap(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
+  AnswerCheck Check("machine state", Errors);
+  // DRAM starts free: every page of another type than boot-services memory was taken during the
+  // boot. Reserved memory is the reverse-map table's alone; ACPI NVS the PCC subspace's 48 pages,
+  // each registered region inside them.
+  uint64_t ReservedPages = 0;
+  uint64_t NvsPages = 0;
+  for (const MemoryRange &Range : Machine.Core().Memory().Map()) {
+    if (Range.type == EfiReservedMemoryType) ReservedPages += Range.pages;
+    if (Range.type == EfiACPIMemoryNVS) NvsPages += Range.pages;
+  }
+  uint64_t ExpectedReserved = 0;
+  const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
+  if (Table && InitializationRuns(Machine.Description()) && !Stopped(Boot, kFatalRmpProbe)) {
+    ExpectedReserved = Stopped(Boot, kFatalRmpReserve) ? 0 : Table->Size / kPageBytes;
+  }
+  Check.Field("memory map", "pages of reserved memory", ExpectedReserved, ReservedPages);
+  uint64_t PccRegions = 0;
+  for (const RegisteredRegion &Region : Machine.Regions().Regions()) {
+    if (Region.Length != kPccRegionLength) continue;
+    PccRegions++;
+    const std::optional<uint32_t> Type = Machine.Core().Memory().TypeAt(Region.Base);
+    Check.Field("PCC region at " + Hex(Region.Base), "memory type", EfiACPIMemoryNVS,
+                Type.value_or(EfiMaxMemoryType));
+  }
+  Check.Field("memory map", "pages of ACPI NVS memory", PccRegions * kPccAllocationPages, NvsPages);
+}
+
 void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
   AnswerCheck Check("machine state", Errors);
   bool InitValueMade = false;
@@ -155,6 +184,7 @@ std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &
   if (Boot.End.How != BootEnd::Returned) return Errors;
   CheckMsrState(Machine, Boot, Errors);
   CheckReverseMapTable(Machine, Boot, Errors);
+  CheckMemoryMap(Machine, Boot, Errors);
   CheckHeapBuffers(Machine, Boot, Errors);
   CheckItemsAndProtocols(Machine, Boot, Errors);
   CheckEventsAndVariables(Machine, Boot, Errors);

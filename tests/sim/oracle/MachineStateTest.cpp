@@ -124,6 +124,14 @@ TEST(MachineState, AWrongPpinItemAndAProtocolInstalledTwiceAreNamed) {
                     "received 2");
 }
 
+TEST(MachineState, APageReservedBesideTheTableIsNamed) {
+  const BootRecord Boot = BootAndEdit(DefaultMachine(), [](Platform &Machine) {
+    uint64_t Address = 0;
+    ASSERT_EQ(Machine.Core().Memory().AllocatePages(AllocateAnyPages, EfiReservedMemoryType, 1, Address), EFI_SUCCESS);
+  });
+  ExpectError(Boot, "machine state memory map pages of reserved memory: expected 768, received 769");
+}
+
 TEST(MachineState, ADownCoreVariableThatDisagreesIsNamed) {
   const BootRecord Boot = BootAndEdit(DefaultMachine(), [](Platform &Machine) {
     const uint8_t DownCored[] = {1};
