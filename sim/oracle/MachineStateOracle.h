@@ -13,7 +13,8 @@
 //   fixes (the init value, the PCC region's address);
 // - the configuration items the driver writes (each socket's PPIN, the S3 library's addresses)
 //   and the protocols its initialization installs; the events the driver leaves armed and the
-//   down-core variable.
+//   down-core variable;
+// - the S3 save table as SMM received it: header, the machine's other drivers' entries, end mark.
 // Each difference is one sentence, as the service checks give them. A boot that did not return
 // from its entry (a reset, a halt) is not checked.
 #ifndef SIM_ORACLE_MACHINE_STATE_ORACLE_H_
@@ -39,6 +40,7 @@ void CheckMemoryMap(Platform &Machine, const BootRecord &Boot, std::vector<std::
 void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 void CheckEventsAndVariables(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
+void CheckS3Handoff(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors);
 
 // What the reverse-map table must be, from the BSP's reset registers and the configuration items:
 // nothing when the processor has no SNP or the mode is 0.

@@ -188,6 +188,7 @@ std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &
   CheckHeapBuffers(Machine, Boot, Errors);
   CheckItemsAndProtocols(Machine, Boot, Errors);
   CheckEventsAndVariables(Machine, Boot, Errors);
+  CheckS3Handoff(Machine, Boot, Errors);
   return Errors;
 }
 

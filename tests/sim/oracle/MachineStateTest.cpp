@@ -132,6 +132,17 @@ TEST(MachineState, APageReservedBesideTheTableIsNamed) {
   ExpectError(Boot, "machine state memory map pages of reserved memory: expected 768, received 769");
 }
 
+TEST(MachineState, AnS3TableHeaderChangedBeforeTheHandOffIsNamed) {
+  BootOptions Options;
+  Options.CheckState = CheckMachineState;
+  Options.AfterEntry = [](Platform &Machine) {
+    auto *Table = reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(Machine.Pcd().Get(PcdQorvexS3LibTableAddress)));
+    Table[4] = 2;  // the version, after the signature
+  };
+  ExpectError(RunBoot(DefaultMachine(), CcxImageDescriptor, Options),
+              "machine state S3 save table version: expected 1, received 2");
+}
+
 TEST(MachineState, ADownCoreVariableThatDisagreesIsNamed) {
   const BootRecord Boot = BootAndEdit(DefaultMachine(), [](Platform &Machine) {
     const uint8_t DownCored[] = {1};
