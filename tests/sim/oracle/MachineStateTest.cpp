@@ -14,6 +14,7 @@
 #include "interfaces/HeapProtocol.h"
 #include "interfaces/PlatformConfig.h"
 #include "interfaces/QorvexGuids.h"
+#include "sim/consumers/PlatformTables.h"
 #include "sim/machine/Machine.h"
 #include "sim/oracle/MachineStateOracle.h"
 #include "sim/platform/BootRunner.h"
@@ -91,6 +92,20 @@ TEST(MachineState, ACustomPstateOneFrequencyStepHighIsNamed) {
             }()),
             std::string::npos)
       << Boot.StateErrors[0];
+}
+
+// The consumers call the PCC subspace service, which covers its region with MTRR pair 1.
+TEST(MachineState, APccMtrrLeftCacheableOnOneProcessorIsNamed) {
+  BootOptions Options;
+  Options.CheckState = CheckMachineState;
+  Options.AfterBoot = [](Platform &Machine) {
+    BuildPcct(Machine);
+    Processor &Fifth = Machine.Processors().At(5);
+    Fifth.WriteMsr(Msr::VariableMtrrBase(1), Fifth.PeekMsr(Msr::VariableMtrrBase(1)).value_or(0) | 6);
+  };
+  ExpectError(RunBoot(DefaultMachine(), CcxImageDescriptor, Options),
+              "machine state MSR 0x00000202 MTRRphysBase1 on processor 5 value: expected 0x7EFC0000, received "
+              "0x7EFC0006");
 }
 
 TEST(MachineState, AnMsrChangedWithoutExpectationIsNamed) {
