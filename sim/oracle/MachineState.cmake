@@ -1,6 +1,7 @@
 # What the machine must hold once a boot is over: MSRs on every processor, the reverse-map table,
 # the heap buffers, configuration items, protocols, events and variable the driver leaves.
-add_library(ccx_sim_oracle_machinestate STATIC ${CMAKE_CURRENT_LIST_DIR}/MsrStateOracle.cpp
+add_library(ccx_sim_oracle_machinestate STATIC ${CMAKE_CURRENT_LIST_DIR}/MachineStateOracle.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/MsrStateOracle.cpp
             ${CMAKE_CURRENT_LIST_DIR}/MemoryStateOracle.cpp ${CMAKE_CURRENT_LIST_DIR}/ItemStateOracle.cpp
             ${CMAKE_CURRENT_LIST_DIR}/EventStateOracle.cpp ${CMAKE_CURRENT_LIST_DIR}/S3StateOracle.cpp)
 target_include_directories(ccx_sim_oracle_machinestate PUBLIC ${CMAKE_SOURCE_DIR})

@@ -1,4 +1,5 @@
-// What the boot must leave in memory: the reverse-map table, and the heap buffers the driver makes.
+// What the boot must leave in memory: the reverse-map table, the memory map, and the heap buffers
+// the driver makes.
 #include <algorithm>
 #include <cstring>
 
@@ -175,21 +176,6 @@ void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std
     }
   }
   if (!InitValueMade && Boot.EntryStatus == EFI_SUCCESS) Check.Problem("heap buffer 0x0000A02B (init value)", "missing");
-}
-
-std::vector<std::string> CheckMachineState(Platform &Machine, const BootRecord &Boot) {
-  std::vector<std::string> Errors;
-  // A boot that reset, halted or stopped left no state to hold to the machine: the next boot
-  // starts from reset.
-  if (Boot.End.How != BootEnd::Returned) return Errors;
-  CheckMsrState(Machine, Boot, Errors);
-  CheckReverseMapTable(Machine, Boot, Errors);
-  CheckMemoryMap(Machine, Boot, Errors);
-  CheckHeapBuffers(Machine, Boot, Errors);
-  CheckItemsAndProtocols(Machine, Boot, Errors);
-  CheckEventsAndVariables(Machine, Boot, Errors);
-  CheckS3Handoff(Machine, Boot, Errors);
-  return Errors;
 }
 
 }  // namespace sim

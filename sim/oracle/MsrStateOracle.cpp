@@ -126,45 +126,6 @@ void ExpectPccMtrr(Platform &Machine, ExpectedMsrValues &Values) {
 
 }  // namespace
 
-size_t StepNamed(const BootRecord &Boot, const std::string &Name) {
-  const auto It = std::find(Boot.Steps.begin(), Boot.Steps.end(), Name);
-  return It == Boot.Steps.end() ? SIZE_MAX : size_t(It - Boot.Steps.begin());
-}
-
-bool SiblingThereAt(const Machine &Description, const BootRecord &Boot, const std::string &Sibling, size_t Step) {
-  if (!Description.SiblingExists(Sibling)) return false;
-  return Description.SiblingAtStart(Sibling) || StepNamed(Boot, "arrival of " + Sibling) < Step;
-}
-
-bool DatabaseAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
-  return SiblingThereAt(Description, Boot, "pcd", Step);
-}
-
-size_t StepOf(const BootRecord &Boot, const std::string &Name) { return StepNamed(Boot, Name); }
-
-const std::map<uint64_t, uint64_t> &ItemsAtStep(const Machine &Description, const BootRecord &Boot, size_t Step) {
-  static const std::map<uint64_t, uint64_t> kNoItems;
-  return DatabaseAtStep(Description, Boot, Step) ? Description.Pcd : kNoItems;
-}
-
-size_t EntryStep(const BootRecord &Boot) { return StepNamed(Boot, "entry"); }
-
-size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot) {
-  return Description.SiblingAtStart("mp_services") ? EntryStep(Boot) : StepNamed(Boot, "arrival of mp_services");
-}
-
-bool InitializationRuns(const Machine &Description) {
-  return Description.SiblingAtStart("fabric_numa") && Description.SiblingAtStart("fabric_system") &&
-         Description.SiblingAtStart("fabric_topology");
-}
-
-uint64_t ResetValue(const Processor &Each, uint32_t Msr) {
-  for (const MsrWrite &Write : Each.MsrWrites()) {
-    if (Write.Msr == Msr) return Write.Old;
-  }
-  return Each.PeekMsr(Msr).value_or(0);
-}
-
 void CheckMsrState(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
   ProcessorSet &Processors = Machine.Processors();
   const bool Initialized = InitializationRuns(Machine.Description());
