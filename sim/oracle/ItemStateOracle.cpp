@@ -23,6 +23,7 @@ constexpr const char *kInitProtocols[] = {
     "gQorvexCcxDxeInitMarkerProtocolGuid", "gQorvexCcxDxeInitCompleteProtocolGuid",
 };
 constexpr const char *kSmramProtocol = "gEfiSmmAccess2ProtocolGuid";
+constexpr const char *kOcCompleteProtocol = "gQorvexCcxOcCompleteProtocolGuid";
 
 // The first processor of each socket, in walk order.
 std::map<uint32_t, const Processor *> FirstOfEachSocket(ProcessorSet &Processors) {
@@ -100,6 +101,11 @@ void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vect
   for (const char *Protocol : kInitProtocols) ExpectCount(Protocol, Runs ? 1 : 0);
   ExpectCount(kSmramProtocol,
               Runs && Description.SiblingExists("mp_services") && !Description.Smram.empty() ? 1 : 0);
+  // The overclocking trigger's handler runs when the trigger is installed after the entry armed
+  // it (one there from the start never signals it), and completes once MP services are there, at
+  // once or through the callback that waits for them.
+  const bool TriggerHandled = !Description.SiblingAtStart("oc_trigger") && Description.SiblingExists("oc_trigger");
+  ExpectCount(kOcCompleteProtocol, Runs && TriggerHandled && Description.SiblingExists("mp_services") ? 1 : 0);
 }
 
 }  // namespace sim
