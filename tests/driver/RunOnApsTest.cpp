@@ -163,6 +163,33 @@ INSTANTIATE_TEST_SUITE_P(
                       StrideCase{4, true, {16}}, StrideCase{5, true, {16}}, StrideCase{2, false, {4, 8, 12}},
                       StrideCase{4, false, {8}}));
 
+// Whether every unit was reached, apart from the status (which holds the BSP's refusal on the
+// topology path): a lost count, a processor other than the BSP that can't start, or fallback
+// counts that do not describe the machine leave units out.
+TEST_F(RunOnAps, EveryUnitReachedSaysWhatTheStatusCannot) {
+  const image::CCX_RUN_RESULT Clean = image::CcxRunFunctionOnUnits(2, Procedure, nullptr);
+  EXPECT_EQ(Clean.Status, EFI_INVALID_PARAMETER) << "the BSP's refusal";
+  EXPECT_TRUE(Clean.EveryUnitReached);
+
+  Fabric.Fail("GetNumberOfThreads", 16 + 3, EFI_DEVICE_ERROR);  // the first run asked one per core
+  EXPECT_FALSE(image::CcxRunFunctionOnUnits(2, Procedure, nullptr).EveryUnitReached);
+
+  fake::FailingMp Failing(Mp.Protocol());
+  Failing.FailingProcessors = {8};
+  Firmware.RemoveProtocol(gEfiMpServiceProtocolGuid);
+  Firmware.AddProtocol(gEfiMpServiceProtocolGuid, &Failing.Protocol);
+  image::gImage.MpWork.RunOnApsMpServices = nullptr;
+  EXPECT_FALSE(image::CcxRunFunctionOnUnits(2, Procedure, nullptr).EveryUnitReached);
+}
+
+TEST_F(RunOnAps, EveryUnitReachedOnTheFallbackNeedsCountsThatDescribeTheMachine) {
+  UseFallback();
+  Firmware.AddProtocol(gQorvexCoreTopologyServicesV2ProtocolGuid, Fabric.CoreTopologyV2());
+  EXPECT_TRUE(image::CcxRunFunctionOnUnits(2, Procedure, nullptr).EveryUnitReached);
+  Mp.Reported = 10;
+  EXPECT_FALSE(image::CcxRunFunctionOnUnits(2, Procedure, nullptr).EveryUnitReached);
+}
+
 TEST_F(RunOnAps, FallbackWithOneSocketAtLevelFiveStartsNothing) {
   fake::FakeFabric OneSocket(fake::FabricShape{{1, 1, 2, 2, 2, 2}});
   UseFallback();
