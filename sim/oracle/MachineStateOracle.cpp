@@ -30,6 +30,10 @@ size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot) {
   return Description.SiblingAtStart("mp_services") ? EntryStep(Boot) : StepOf(Boot, "arrival of mp_services");
 }
 
+bool ShowedFatalStop(const BootRecord &Boot, uint32_t Code) {
+  return std::find(Boot.FatalStops.begin(), Boot.FatalStops.end(), Code) != Boot.FatalStops.end();
+}
+
 bool InitializationRuns(const Machine &Description) {
   return Description.SiblingAtStart("fabric_numa") && Description.SiblingAtStart("fabric_system") &&
          Description.SiblingAtStart("fabric_topology");

@@ -62,6 +62,12 @@ size_t StepOf(const BootRecord &Boot, const std::string &Name);
 size_t EntryStep(const BootRecord &Boot);
 size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot);
 
+// The reverse-map table's fatal stops (its probe, its reservation), and whether the boot showed
+// a fatal stop.
+constexpr uint32_t kFatalRmpProbe = 0x30910832;
+constexpr uint32_t kFatalRmpReserve = 0x30910855;
+bool ShowedFatalStop(const BootRecord &Boot, uint32_t Code);
+
 // Whether the driver's initialization runs at all: it gives up at once unless the fabric's NUMA,
 // system and topology services are there at its entry.
 bool InitializationRuns(const Machine &Description);

@@ -15,6 +15,7 @@
 #include "sim/oracle/AcpiProcessorPstates.h"
 #include "sim/oracle/AnswerCheck.h"
 #include "sim/oracle/MachineStateOracle.h"
+#include "sim/oracle/PcctHestOracle.h"
 
 namespace sim {
 namespace {
@@ -26,20 +27,12 @@ constexpr uint64_t kRmpAreaRoundUp = 0x103FFF;  // the 16 KB area in front, roun
 constexpr uint8_t kModeCoverItem = 2;
 constexpr uint64_t kRmpEntryBytes = 8;
 constexpr uint64_t kRmpEntryBytesVmpl = 16;
-constexpr uint32_t kFatalRmpProbe = 0x30910832;
-constexpr uint32_t kFatalRmpReserve = 0x30910855;
 
 constexpr uint32_t kPowerStateRecordBytes = 15;
 constexpr uint32_t kPccAddressBytes = 8;
-constexpr uint64_t kPccRegionLength = 0x18000;
-constexpr uint64_t kPccAllocationPages = 48;
 constexpr uint32_t kPstateSocketRecordBytes = 0x81A;
 constexpr uint32_t kPstateEntryBytes = 16;
 constexpr uint32_t kPstateBufferTail = 0x81F;
-
-bool Stopped(const BootRecord &Boot, uint32_t Code) {
-  return std::find(Boot.FatalStops.begin(), Boot.FatalStops.end(), Code) != Boot.FatalStops.end();
-}
 
 // What a buffer the driver makes must be: its persistence, and its size when the machine fixes it.
 struct BufferRule {
@@ -95,8 +88,8 @@ std::optional<ExpectedRmp> ExpectedReverseMapTable(Platform &Machine, const Boot
 
 void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
   const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
-  if (!Table || !InitializationRuns(Machine.Description()) || Stopped(Boot, kFatalRmpProbe) ||
-      Stopped(Boot, kFatalRmpReserve)) {
+  if (!Table || !InitializationRuns(Machine.Description()) || ShowedFatalStop(Boot, kFatalRmpProbe) ||
+      ShowedFatalStop(Boot, kFatalRmpReserve)) {
     return;
   }
   AnswerCheck Check("machine state", Errors);
@@ -132,19 +125,16 @@ void CheckMemoryMap(Platform &Machine, const BootRecord &Boot, std::vector<std::
   }
   uint64_t ExpectedReserved = 0;
   const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
-  if (Table && InitializationRuns(Machine.Description()) && !Stopped(Boot, kFatalRmpProbe)) {
-    ExpectedReserved = Stopped(Boot, kFatalRmpReserve) ? 0 : Table->Size / kPageBytes;
+  if (Table && InitializationRuns(Machine.Description()) && !ShowedFatalStop(Boot, kFatalRmpProbe)) {
+    ExpectedReserved = ShowedFatalStop(Boot, kFatalRmpReserve) ? 0 : Table->Size / kPageBytes;
   }
   Check.Field("memory map", "pages of reserved memory", ExpectedReserved, ReservedPages);
-  uint64_t PccRegions = 0;
-  for (const RegisteredRegion &Region : Machine.Regions().Regions()) {
-    if (Region.Length != kPccRegionLength) continue;
-    PccRegions++;
-    const std::optional<uint32_t> Type = Machine.Core().Memory().TypeAt(Region.Base);
-    Check.Field("PCC region at " + Hex(Region.Base), "memory type", EfiACPIMemoryNVS,
-                Type.value_or(EfiMaxMemoryType));
+  const std::vector<uint64_t> PccRegions = RegisteredPccRegions(Machine);
+  for (uint64_t Region : PccRegions) {
+    const std::optional<uint32_t> Type = Machine.Core().Memory().TypeAt(Region);
+    Check.Field("PCC region at " + Hex(Region), "memory type", EfiACPIMemoryNVS, Type.value_or(EfiMaxMemoryType));
   }
-  Check.Field("memory map", "pages of ACPI NVS memory", PccRegions * kPccAllocationPages, NvsPages);
+  Check.Field("memory map", "pages of ACPI NVS memory", PccRegions.size() * kPccRegionPages, NvsPages);
 }
 
 void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
@@ -170,8 +160,8 @@ void CheckHeapBuffers(Platform &Machine, const BootRecord &Boot, std::vector<std
     if (Buffer.Handle == HEAP_HANDLE_PCC_REGION && Buffer.FirstBytes.size() >= kPccAddressBytes) {
       uint64_t Stored = 0;
       std::memcpy(&Stored, Buffer.FirstBytes.data(), sizeof(Stored));
-      for (const RegisteredRegion &Region : Machine.Regions().Regions()) {
-        if (Region.Length == kPccRegionLength) Check.Field(Record + " (PCC region address)", "value", Region.Base, Stored);
+      for (uint64_t Region : RegisteredPccRegions(Machine)) {
+        Check.Field(Record + " (PCC region address)", "value", Region, Stored);
       }
     }
   }

@@ -12,6 +12,7 @@
 #include "sim/oracle/AcpiProcessorPstates.h"
 #include "sim/oracle/AnswerCheck.h"
 #include "sim/oracle/MachineStateOracle.h"
+#include "sim/oracle/PcctHestOracle.h"
 
 namespace sim {
 namespace {
@@ -23,9 +24,6 @@ constexpr uint64_t kHwcrLockBits = 0x80000001;
 constexpr uint64_t kSysCfgVmpl = 1ULL << 25;
 // Open and close set it to change the routing of 0xA0000, then clear it, whatever it held before.
 constexpr uint64_t kSysCfgRoutingChanges = 1ULL << 19;
-constexpr uint64_t kPccRegionLength = 0x18000;
-constexpr uint64_t kMtrrMaskBits = 0xFFFFFFFFFFFF0800ULL;
-constexpr uint64_t kMtrrValid = 0x800;
 
 // Expected final values by MSR, for one processor.
 using ExpectedMsrValues = std::map<uint32_t, uint64_t>;
@@ -87,17 +85,11 @@ ExpectedMsrValues ExpectedBspSnp(Platform &Machine, const BootRecord &Boot) {
   const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
   if (!Table || !InitializationRuns(Machine.Description())) return Values;
   if (Table->Vmpl) Values[Msr::SysCfg::Number] = ResetValue(Bsp, Msr::SysCfg::Number) | kSysCfgVmpl;
-  auto Stopped = [&Boot](uint32_t Code) {
-    for (uint32_t Shown : Boot.FatalStops) {
-      if (Shown == Code) return true;
-    }
-    return false;
-  };
   constexpr uint64_t kBound = ~Msr::SnpMsrKeepMask;
   uint64_t Base = Boot.Snp.RmpBaseMsr & kBound;
   uint64_t End = Base + Table->Size - 1;
-  if (Stopped(0x30910832)) Base = End = 0;
-  if (Stopped(0x30910855)) End = 0;
+  if (ShowedFatalStop(Boot, kFatalRmpProbe)) Base = End = 0;
+  if (ShowedFatalStop(Boot, kFatalRmpReserve)) End = 0;
   // The whole bound is ORed in: the end's low bits (a page's last bytes) land among the kept ones.
   Values[Msr::RmpBase::Number] = (ResetValue(Bsp, Msr::RmpBase::Number) & Msr::SnpMsrKeepMask) | Base;
   Values[Msr::RmpEnd::Number] = (ResetValue(Bsp, Msr::RmpEnd::Number) & Msr::SnpMsrKeepMask) | End;
@@ -107,19 +99,14 @@ ExpectedMsrValues ExpectedBspSnp(Platform &Machine, const BootRecord &Boot) {
 // The variable MTRR pair over the PCC region the subspace service registered: the first pair
 // free at reset, uncacheable, 64 KiB, on every processor.
 void ExpectPccMtrr(Platform &Machine, ExpectedMsrValues &Values) {
-  std::optional<uint64_t> Region;
-  for (const RegisteredRegion &Registered : Machine.Regions().Regions()) {
-    if (Registered.Length == kPccRegionLength) Region = Registered.Base;
-  }
-  if (!Region) return;
+  const std::vector<uint64_t> Regions = RegisteredPccRegions(Machine);
+  if (Regions.empty()) return;
   const Processor &Bsp = Machine.Processors().Bsp();
   for (uint32_t Pair = 0; Pair < Msr::VariableMtrrCount; Pair++) {
     if (Msr::MtrrPhysMask::Valid::IsSet(ResetValue(Bsp, Msr::VariableMtrrMask(Pair)))) continue;
-    const uint64_t Bits = CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(
-        Bsp.Cpuid(CpuidLeaf::AddressSizes, 0).Eax);
-    const uint64_t Addressable = Bits >= 64 ? ~0ULL : (1ULL << Bits) - 1;
-    Values[Msr::VariableMtrrBase(Pair)] = *Region & Addressable;
-    Values[Msr::VariableMtrrMask(Pair)] = (Addressable & kMtrrMaskBits) | kMtrrValid;
+    const PccMtrrPair Expected = ExpectedPccMtrrPair(Machine, Regions.back());
+    Values[Msr::VariableMtrrBase(Pair)] = Expected.Base;
+    Values[Msr::VariableMtrrMask(Pair)] = Expected.Mask;
     return;
   }
 }

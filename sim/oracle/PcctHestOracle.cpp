@@ -11,9 +11,9 @@ namespace sim {
 namespace {
 
 constexpr uint8_t kSubspaceLength = sizeof(CCX_PCCT_GENERIC_SUBSPACE);
-constexpr uint64_t kRegionLength = 0x18000;
-// The region is carved out of 48 pages at the first multiple of 0x8000 the mask leaves.
-constexpr uint64_t kRegionPages = 48;
+constexpr uint64_t kRegionLength = kPccRegionLength;
+// The region is carved out of its pages at the first multiple of 0x8000 the mask leaves.
+constexpr uint64_t kRegionPages = kPccRegionPages;
 constexpr uint64_t kPageSize = 0x1000;
 constexpr uint64_t kRegionAlignMask = 0x17FFF;
 constexpr uint32_t kPccSignature = 0x50434300;
@@ -88,11 +88,9 @@ void CheckRegion(Platform &Machine, uint64_t Base, AnswerCheck &Check) {
 }
 
 void CheckMtrrs(Platform &Machine, uint32_t Pair, uint64_t Base, AnswerCheck &Check) {
-  const uint64_t Bits = CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(
-      Machine.Processors().At(0).Cpuid(CpuidLeaf::AddressSizes, 0).Eax);
-  const uint64_t AddressMask = Bits >= 64 ? ~0ULL : (1ULL << Bits) - 1;
-  const uint64_t WantBase = (Base & AddressMask) | Msr::MtrrPhysBase::TypeUncacheable;
-  const uint64_t WantMask = (AddressMask & kMtrrMaskBits) | Msr::MtrrPhysMask::Valid::Mask;
+  const PccMtrrPair Want = ExpectedPccMtrrPair(Machine, Base);
+  const uint64_t WantBase = Want.Base;
+  const uint64_t WantMask = Want.Mask;
   ProcessorSet &Processors = Machine.Processors();
   for (size_t Index = 0; Index < Processors.Count(); Index++) {
     const Processor &Core = Processors.At(Index);
@@ -103,6 +101,22 @@ void CheckMtrrs(Platform &Machine, uint32_t Pair, uint64_t Base, AnswerCheck &Ch
 }
 
 }  // namespace
+
+PccMtrrPair ExpectedPccMtrrPair(Platform &Machine, uint64_t Base) {
+  const uint64_t Bits = CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(
+      Machine.Processors().At(0).Cpuid(CpuidLeaf::AddressSizes, 0).Eax);
+  const uint64_t AddressMask = Bits >= 64 ? ~0ULL : (1ULL << Bits) - 1;
+  return {(Base & AddressMask) | Msr::MtrrPhysBase::TypeUncacheable,
+          (AddressMask & kMtrrMaskBits) | Msr::MtrrPhysMask::Valid::Mask};
+}
+
+std::vector<uint64_t> RegisteredPccRegions(Platform &Machine) {
+  std::vector<uint64_t> Bases;
+  for (const RegisteredRegion &Region : Machine.Regions().Regions()) {
+    if (Region.Length == kRegionLength) Bases.push_back(Region.Base);
+  }
+  return Bases;
+}
 
 PcctMachineState CapturePcctState(Platform &Machine) {
   PcctMachineState State;

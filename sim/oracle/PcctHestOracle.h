@@ -29,6 +29,21 @@ struct PcctMachineState {
 
 PcctMachineState CapturePcctState(Platform &Machine);
 
+// The shared region: 0x18000 bytes carved out of 48 pages of ACPI NVS memory.
+constexpr uint64_t kPccRegionLength = 0x18000;
+constexpr uint64_t kPccRegionPages = 48;
+
+// The variable MTRR pair that covers a region at Base on every processor: uncacheable, 64 KiB,
+// within the processor's physical address width.
+struct PccMtrrPair {
+  uint64_t Base = 0;
+  uint64_t Mask = 0;
+};
+PccMtrrPair ExpectedPccMtrrPair(Platform &Machine, uint64_t Base);
+
+// The bases of the PCC regions registered with the region service so far, in order.
+std::vector<uint64_t> RegisteredPccRegions(Platform &Machine);
+
 // Received is null when the call did not write a whole subspace (an error status, or a write
 // pointer not moved past one).
 void CheckPcctSubspace(Platform &Machine, const PcctMachineState &Before, const CCX_PCC_SUBSPACE_INPUT &Input,
