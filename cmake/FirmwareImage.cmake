@@ -4,6 +4,7 @@
 include(ExternalProject)
 set(CCX_FIRMWARE_IMAGE ${CMAKE_BINARY_DIR}/firmware/CcxRellDxe.efi CACHE INTERNAL "")
 set(CCX_FIRMWARE_DEBUG_IMAGE ${CMAKE_BINARY_DIR}/firmware/CcxRellDxeDebug.efi CACHE INTERNAL "")
+set(CCX_OVMF_PLATFORM ${CMAKE_BINARY_DIR}/firmware/CcxOvmfPlatform.efi CACHE INTERNAL "")
 ExternalProject_Add(ccx_firmware_image
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/firmware
   BINARY_DIR ${CMAKE_BINARY_DIR}/firmware
@@ -12,7 +13,7 @@ ExternalProject_Add(ccx_firmware_image
     -DCMAKE_BUILD_TYPE=Release
     -DCCX_SOURCE_ROOT=${CMAKE_SOURCE_DIR}
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${CCX_FIRMWARE_IMAGE} ${CCX_FIRMWARE_DEBUG_IMAGE}
+  BUILD_BYPRODUCTS ${CCX_FIRMWARE_IMAGE} ${CCX_FIRMWARE_DEBUG_IMAGE} ${CCX_OVMF_PLATFORM}
   INSTALL_COMMAND ""
 )
 add_subdirectory(${CMAKE_SOURCE_DIR}/tests/firmware ${CMAKE_BINARY_DIR}/tests/firmware)

@@ -20,6 +20,7 @@
 #include "driver/ImageDescriptor.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/image/DeliveredImage.h"
+#include "sim/ovmf/OvmfBoot.h"
 #include "sim/machine/Machine.h"
 #include "sim/machine/MachineConsistency.h"
 #include "sim/oracle/MachineStateOracle.h"
@@ -45,7 +46,7 @@ namespace {
 
 const char *kUsage =
     "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
-    "                   [--cost-model FILE] [--image FILE] [--trace FILE] [--trace-svg FILE] [--processors]\n"
+    "                   [--cost-model FILE] [--image FILE [--firmware ovmf]] [--trace FILE] [--trace-svg FILE] [--processors]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
@@ -64,6 +65,9 @@ const char *kUsage =
     "                    ui.perfetto.dev or chrome://tracing): phases, notify functions, service calls and\n"
     "                    AP procedures, in the estimated time of the cost model, with their access counts\n"
     "  --trace-svg FILE  draw the same timeline as an SVG picture\n"
+    "  --firmware ovmf   with --image: boot the image inside OVMF under QEMU (one virtual processor per\n"
+    "                    simulated one), its privileged instructions trapped and answered by this machine\n"
+    "                    over a channel (docs/image-boot.md); CcxOvmfPlatform.efi must lie beside the image\n"
     "  --gdb             with --image: run this boot under gdb, with the image's symbols loaded where it is\n"
     "                    placed and its trapped instructions passed on silently (docs/image-boot.md)\n"
     "  --processors      print the map from processor index to socket, die, complex die, complex, core,\n"
@@ -89,6 +93,7 @@ struct Arguments {
   std::string TraceSvgFile;
   bool ProcessorMap = false;
   bool Gdb = false;
+  std::string Firmware;  // "ovmf": boot the image inside OVMF under QEMU
   std::vector<std::string> BootArguments;  // every option but --gdb, for the run under gdb
 };
 
@@ -138,6 +143,9 @@ Arguments Parse(int argc, char **argv) {
       Result.TraceSvgFile = Value();
     } else if (Option == "--processors") {
       Result.ProcessorMap = true;
+    } else if (Option == "--firmware") {
+      Result.Firmware = Value();
+      if (Result.Firmware != "ovmf") UsageError("--firmware takes ovmf, not \"" + Result.Firmware + "\"");
     } else if (Option == "--gdb") {
       Result.Gdb = true;
       continue;
@@ -195,6 +203,16 @@ ImageChoice ChooseImageFile(const std::filesystem::path &Given, bool DebugOutput
   return {Debug, " (the debug-output build beside " + Given.filename().string() + ", for --debug-output)"};
 }
 
+// Where the platform package and OVMF's files are: the package beside the image (the firmware build
+// writes both), OVMF where Debian's ovmf puts it unless OVMF_CODE and OVMF_VARS say otherwise.
+sim::OvmfSettings OvmfSettingsFor(const std::filesystem::path &Image) {
+  sim::OvmfSettings Settings;
+  Settings.Platform = Image.parent_path() / "CcxOvmfPlatform.efi";
+  if (const char *Code = std::getenv("OVMF_CODE")) Settings.Code = Code;
+  if (const char *Vars = std::getenv("OVMF_VARS")) Settings.Vars = Vars;
+  return Settings;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -209,6 +227,9 @@ int main(int argc, char **argv) {
   if (Args.Gdb) {
     if (Args.ImageFile.empty()) UsageError("--gdb debugs the delivered image: give it with --image FILE");
     return ccxsim::ExecBootUnderGdb(Args.BootArguments, std::cerr);
+  }
+  if (!Args.Firmware.empty() && Args.ImageFile.empty()) {
+    UsageError("--firmware ovmf boots the delivered image: give it with --image FILE");
   }
   // Each boot of a run asks for the same simulated DRAM and threads as the one before.
   sim::KeepHostResourcesBetweenBoots(true);
@@ -279,7 +300,10 @@ int main(int argc, char **argv) {
     try {
       // A machine may differ from boot to boot of the run (down-cored first, then back to auto).
       const sim::Machine ThisBoot = sim::MachineForBoot(Machine, Boot);
-      const sim::BootRecord Record = sim::RunBoot(ThisBoot, Image, Options);
+      const sim::BootRecord Record =
+          Args.Firmware.empty() ? sim::RunBoot(ThisBoot, Image, Options)
+                                : sim::RunOvmfBoot(ThisBoot, {Delivered->Name(), Delivered->Bytes(), &Delivered->Info()},
+                                                   OvmfSettingsFor(DeliveredFile.File), Options);
       if (Tracing) {
         Traces.push_back(ccxsim::BuildBootTrace(Timeline.Record(), Record, ThisBoot.Shape.Walk(),
                                                 ccxsim::ActiveCostModel(),

@@ -20,6 +20,7 @@ extern EFI_GUID gEfiSmmPeiSmramMemoryReserveGuid;
 extern EFI_GUID gEfiAcpiTableGuid;
 extern EFI_GUID gEfiSmbios3TableGuid;
 extern EFI_GUID gEfiLoadedImageProtocolGuid;
+extern EFI_GUID gEfiCpuArchProtocolGuid;
 }
 
 #endif  // UEFI_STANDARD_GUIDS_H_

@@ -31,6 +31,7 @@ class DeliveredImage : public DriverLoader {
   std::string SymbolAt(uint64_t Address) const override;
 
   const PeImageInfo &Info() const { return Info_; }
+  const std::vector<uint8_t> &Bytes() const { return Bytes_; }
 
  private:
   std::string Name_;

@@ -228,11 +228,16 @@ std::string InstructionBytes(uint64_t Address, size_t Available) {
 }
 
 TrapOutcome EmulateInstruction(ucontext_t &Context, bool PageFault, uint64_t FaultAddress) {
+  const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
+  return EmulateInstructionBytes(Context, reinterpret_cast<const uint8_t *>(Rip), 15, PageFault, FaultAddress);
+}
+
+TrapOutcome EmulateInstructionBytes(ucontext_t &Context, const uint8_t *Bytes, size_t Available, bool PageFault,
+                                    uint64_t FaultAddress) {
   Registers Regs(Context);
-  const uint64_t Rip = Regs.Get(REG_RIP);
   ZydisDecodedInstruction Instruction;
   ZydisDecodedOperand Operands[ZYDIS_MAX_OPERAND_COUNT];
-  if (ZYAN_FAILED(ZydisDecoderDecodeFull(&Decoder(), reinterpret_cast<const void *>(Rip), 15, &Instruction,
+  if (ZYAN_FAILED(ZydisDecoderDecodeFull(&Decoder(), Bytes, Available < 15 ? Available : 15, &Instruction,
                                          Operands))) {
     return Refused("(undecodable)", "not a valid instruction");
   }

@@ -49,6 +49,12 @@ struct TrapOutcome {
 // The hooks may throw (a simulator error); the caller handles that.
 TrapOutcome EmulateInstruction(ucontext_t &Context, bool PageFault, uint64_t FaultAddress);
 
+// The same, for an instruction whose bytes lie elsewhere than at the instruction pointer: the
+// original bytes of an instruction that real firmware has rewritten so it traps, sent with the
+// registers of the processor that ran it (Available of them, at most 15).
+TrapOutcome EmulateInstructionBytes(ucontext_t &Context, const uint8_t *Bytes, size_t Available, bool PageFault,
+                                    uint64_t FaultAddress);
+
 // "48 8b 01" for the bytes at Address (at most 15, fewer when Available says so).
 std::string InstructionBytes(uint64_t Address, size_t Available = 15);
 

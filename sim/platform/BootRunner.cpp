@@ -77,7 +77,9 @@ std::vector<MsrChange> CollectMsrChanges(ProcessorSet &Processors) {
   return Result;
 }
 
-void Collect(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) {
+}  // namespace
+
+void CollectBootRecord(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) {
   std::map<EFI_HANDLE, std::string> HandleNames;
   for (const InstalledProtocol &Entry : Machine.Core().InstalledProtocols()) {
     auto [It, New] = HandleNames.emplace(Entry.handle, "");
@@ -122,8 +124,6 @@ void Collect(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) 
     if (Entry.Protocol == "gQorvexCcxOcCompleteProtocolGuid") Record.OcCompletions++;
   }
 }
-
-}  // namespace
 
 EFI_HANDLE InstallLoadedImage(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage) {
   LoadedImage.Revision = EFI_LOADED_IMAGE_PROTOCOL_REVISION;
@@ -226,7 +226,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     if (Options.AfterBoot) Options.AfterBoot(Machine);
   });
   if (Options.Loader != nullptr) Options.Loader->Unload(Machine, Record);
-  Collect(Machine, Record, Options.Loader);
+  CollectBootRecord(Machine, Record, Options.Loader);
   if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);
   if (Options.Timeline != nullptr) {
     Options.Timeline->Finish(Machine.Hardware().Accounting().Totals(),

@@ -138,6 +138,11 @@ struct BootRecord {
 // itself can't be built.
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options);
 
+// Fills Record with what the machine shows once a boot is over: protocols and events, POST codes,
+// MSR changes, variables, the heap, the SMM, SNP and S3 state, the accesses of each phase. Loader
+// names the image's functions (null: the host build's symbols).
+void CollectBootRecord(Platform &Machine, BootRecord &Record, const DriverLoader *Loader);
+
 // For processes that boot machine after machine (benchmarks, ccxsim's runs of boots): keeps the
 // host memory, AP worker threads and BSP thread of a boot for the next one instead of giving them
 // back to the host. Off (the default) gives back everything kept. What the driver sees is the same

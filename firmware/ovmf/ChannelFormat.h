@@ -1,0 +1,86 @@
+// The one message format between the platform package, which runs inside real UEFI firmware
+// (OVMF under QEMU), and the ccxsim process that simulates the machine.
+//
+// The two share a mailbox in the guest's RAM (QEMU maps the RAM from a file the host maps too)
+// and a 16550 UART at port 0x3E8 whose far end is a socket of the host. A request is written into
+// the mailbox, then the guest sends one doorbell byte; the host reads the mailbox, writes its
+// answer there and sends one byte back. Only the very first message, which tells the host where
+// the mailbox is, travels on the UART itself: HelloByte, then the mailbox's physical address as 8
+// bytes, least significant first. One request is in flight at a time: processors take the
+// package's channel lock around a whole exchange, so APs may trap concurrently.
+#ifndef FIRMWARE_OVMF_CHANNEL_FORMAT_H_
+#define FIRMWARE_OVMF_CHANNEL_FORMAT_H_
+
+#include <cstdint>
+
+namespace ccx_channel {
+
+inline constexpr uint32_t kMagic = 0x4E484343;  // "CCHN"
+inline constexpr uint32_t kVersion = 1;
+inline constexpr uint16_t kPort = 0x3E8;
+inline constexpr uint8_t kHelloByte = 'H';
+inline constexpr uint8_t kDoorbell = 'R';
+inline constexpr uint8_t kAnswered = 'A';
+inline constexpr uint32_t kMailboxSize = 64 * 1024;
+// The byte a trap site starts with once rewritten: PUSH ES, which is invalid in 64-bit mode and
+// one byte long, so it raises #UD on any instruction, even a one-byte IN, OUT or HLT, without
+// touching the instruction after it.
+inline constexpr uint8_t kTrapOpcode = 0x06;
+
+enum Request : uint32_t {
+  kHello = 1,       // Value: the number of processors MP services reports
+  kImageBytes = 2,  // Value: where the host is to write the image file (HelloAnswer::ImageSize bytes)
+  kTrap = 3,        // #UD at a rewritten site: Regs, Value the image's base
+  kPageFault = 4,   // #PF in a register window: Regs, FaultAddress (CR2), Instruction the bytes at RIP
+  kStep = 5,        // a boot step begins: Data its name
+  kFinish = 6,      // the boot is over: Value the entry point's status
+  kFailure = 7,     // the package hit something it cannot go on from: Data says what
+};
+
+enum Answer : uint32_t {
+  kResume = 1,  // done; for kTrap and kPageFault Regs hold the registers to resume with
+  kStop = 2,    // the host ended the boot (Data says why); the processor must not go on
+};
+
+struct Registers {
+  uint64_t Rax, Rcx, Rdx, Rbx, Rsp, Rbp, Rsi, Rdi;
+  uint64_t R8, R9, R10, R11, R12, R13, R14, R15;
+  uint64_t Rip, Rflags;
+};
+
+struct MailboxHeader {
+  uint32_t Magic;
+  uint32_t Version;
+  uint32_t Request;
+  uint32_t Answer;
+  uint32_t Processor;  // the MP services number of the processor that asks
+  uint32_t DataSize;   // bytes of Data in use
+  uint64_t Value;
+  uint64_t FaultAddress;
+  Registers Regs;
+  uint8_t Instruction[16];
+};
+
+struct Mailbox {
+  MailboxHeader Header;
+  uint8_t Data[kMailboxSize - sizeof(MailboxHeader)];
+};
+static_assert(sizeof(Mailbox) == kMailboxSize, "the mailbox is one 64 KiB block");
+
+// The answer to kHello, at the start of Data; then SiteCount RVAs (uint32_t each) of the image's
+// instructions to rewrite, then WindowCount AddressWindow records to make fault on every access.
+struct HelloAnswer {
+  uint32_t ImageSize;
+  uint32_t SiteCount;
+  uint32_t WindowCount;
+  uint32_t Reserved;
+};
+
+struct AddressWindow {
+  uint64_t Base;
+  uint64_t Size;
+};
+
+}  // namespace ccx_channel
+
+#endif  // FIRMWARE_OVMF_CHANNEL_FORMAT_H_

@@ -1,0 +1,40 @@
+#include "sim/ovmf/GuestMemory.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "sim/HexText.h"
+
+namespace sim {
+
+GuestMemory::GuestMemory(const std::filesystem::path &File, uint64_t Size) : Size_(Size) {
+  const int Descriptor = open(File.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (Descriptor < 0) throw std::runtime_error(File.string() + ": cannot create the guest's RAM file: " + std::strerror(errno));
+  if (ftruncate(Descriptor, static_cast<off_t>(Size)) != 0) {
+    const int Error = errno;
+    close(Descriptor);
+    throw std::runtime_error(File.string() + ": cannot size the guest's RAM file: " + std::strerror(Error));
+  }
+  void *Mapped = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_SHARED, Descriptor, 0);
+  const int Error = errno;
+  close(Descriptor);
+  if (Mapped == MAP_FAILED) throw std::runtime_error(File.string() + ": cannot map the guest's RAM: " + std::strerror(Error));
+  Base_ = static_cast<uint8_t *>(Mapped);
+}
+
+GuestMemory::~GuestMemory() { munmap(Base_, Size_); }
+
+uint8_t *GuestMemory::At(uint64_t Address, uint64_t Length) const {
+  if (Address > Size_ || Length > Size_ - Address) {
+    throw std::out_of_range("guest memory " + Hex(Address) + "+" + Hex(Length) + " lies outside the guest's " +
+                            Hex(Size_) + " bytes of RAM");
+  }
+  return Base_ + Address;
+}
+
+}  // namespace sim

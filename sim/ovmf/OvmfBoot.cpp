@@ -1,0 +1,86 @@
+#include "sim/ovmf/OvmfBoot.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "sim/cpu/CurrentProcessor.h"
+#include "sim/ovmf/ChannelLink.h"
+#include "sim/ovmf/GuestMemory.h"
+#include "sim/ovmf/RemoteRequests.h"
+
+namespace sim {
+namespace {
+
+// A scratch directory removed with everything in it when the boot is over.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string Template = (std::filesystem::temp_directory_path() / "ccxsim-ovmf-XXXXXX").string();
+    if (mkdtemp(Template.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory for QEMU");
+    Path_ = Template;
+  }
+  ~ScratchDir() {
+    std::error_code Ignored;
+    std::filesystem::remove_all(Path_, Ignored);
+  }
+  const std::filesystem::path &Path() const { return Path_; }
+
+ private:
+  std::filesystem::path Path_;
+};
+
+}  // namespace
+
+BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const OvmfSettings &Settings,
+                       const BootOptions &Options) {
+  CheckOvmfSetup(Settings);
+  BootRecord Record;
+  Record.Image = Image.Name;
+  Record.Machine = Description.Name;
+  std::mutex NotesLock;
+  PlatformOptions PlatformSettings;
+  PlatformSettings.VariableFile = Options.VariableFile;
+  PlatformSettings.Schedule = Options.Faults;
+  PlatformSettings.Notes = [&](const std::string &Note) {
+    std::lock_guard<std::mutex> Guard(NotesLock);
+    Record.Notes.push_back(Note);
+  };
+  BootControl Control;
+  Platform Machine(Description, PlatformSettings, Control);
+
+  RemoteImage Remote;
+  Remote.Name = Image.Name;
+  Remote.File = Image.File;
+  Remote.SizeOfImage = Image.Info->SizeOfImage;
+  Remote.Sites = FindTrapSites(Image.File, *Image.Info);
+  Remote.Windows = Machine.Devices().Mmio().ClaimedRanges();
+
+  ScratchDir Scratch;
+  const QemuFiles Files{Scratch.Path()};
+  const size_t Processors = Machine.Processors().Count();
+  const uint64_t Ram = GuestRamBytes(Processors);
+  GuestMemory Memory(Files.Ram(), Ram);
+  ChannelLink Link(Files.Socket());
+  QemuProcess Qemu(Settings, Files, Processors, Ram);
+  RemoteRequests Requests(Machine, Remote, Memory, Record.Steps);
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Settings.TimeLimitSeconds);
+
+  Record.End = Control.Run([&] {
+    ProcessorBinding RunningAs(Machine.Processors().Bsp());
+    auto Active = Machine.Core().Activate();
+    Link.Serve(Qemu, Memory, Deadline, [&Requests](ccx_channel::Mailbox &Box) { return Requests.Answer(Box); });
+  });
+  Qemu.Stop();
+  Record.EntryStatus = Requests.EntryStatus();
+  Record.ImageBase = Requests.ImageBase();
+  for (size_t Kind = 0; Kind < kTrapKindCount; Kind++) {
+    if (Requests.Counts()[Kind] != 0) {
+      Record.Traps.emplace_back(TrapKindName(static_cast<TrapKind>(Kind)), Requests.Counts()[Kind]);
+    }
+  }
+  CollectBootRecord(Machine, Record, nullptr);
+  if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);
+  return Record;
+}
+
+}  // namespace sim

@@ -1,0 +1,66 @@
+// QEMU running OVMF for one boot: the pc machine under TCG with one virtual processor per
+// simulated one, RAM from a file ccxsim maps too, a read-only FAT disk whose startup.nsh runs the
+// platform package, the console on a pipe and the channel's UART (port 0x3E8) on a Unix socket.
+#ifndef SIM_OVMF_QEMU_PROCESS_H_
+#define SIM_OVMF_QEMU_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace sim {
+
+struct OvmfSettings {
+  std::filesystem::path Platform;  // CcxOvmfPlatform.efi
+  std::filesystem::path Code = "/usr/share/OVMF/OVMF_CODE_4M.fd";
+  std::filesystem::path Vars = "/usr/share/OVMF/OVMF_VARS_4M.fd";
+  std::string Qemu = "qemu-system-x86_64";
+  unsigned TimeLimitSeconds = 150;
+};
+
+// Where a run keeps its files: the disk, the variable store's copy, the RAM file, the channel's
+// socket, QEMU's error output.
+struct QemuFiles {
+  std::filesystem::path Scratch;
+  std::filesystem::path Disk() const { return Scratch / "disk"; }
+  std::filesystem::path Vars() const { return Scratch / "OVMF_VARS.fd"; }
+  std::filesystem::path Ram() const { return Scratch / "ram"; }
+  std::filesystem::path Socket() const { return Scratch / "channel.sock"; }
+  std::filesystem::path Errors() const { return Scratch / "qemu.stderr"; }
+};
+
+// Throws std::runtime_error naming what is missing when QEMU, OVMF or the platform package is.
+void CheckOvmfSetup(const OvmfSettings &Settings);
+
+// The RAM the machine gets for a number of processors.
+uint64_t GuestRamBytes(size_t Processors);
+
+class QemuProcess {
+ public:
+  // Lays out the disk and the variable store, and starts QEMU. The RAM file and the socket must
+  // exist already (the channel listens before QEMU connects).
+  QemuProcess(const OvmfSettings &Settings, const QemuFiles &Files, size_t Processors, uint64_t RamBytes);
+  ~QemuProcess();  // stops QEMU if it still runs
+  QemuProcess(const QemuProcess &) = delete;
+  QemuProcess &operator=(const QemuProcess &) = delete;
+
+  int Console() const { return ConsoleOut_; }
+  // Sends keys to the console (the shell waits for one before it runs startup.nsh).
+  void Type(const std::string &Keys);
+  // True once QEMU has exited; Status then holds its wait status.
+  bool Exited(int &Status);
+  void Stop();
+
+ private:
+  pid_t Pid_ = -1;
+  int ConsoleIn_ = -1;
+  int ConsoleOut_ = -1;
+  bool Reaped_ = false;
+  int Status_ = 0;
+};
+
+}  // namespace sim
+
+#endif  // SIM_OVMF_QEMU_PROCESS_H_

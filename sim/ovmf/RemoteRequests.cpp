@@ -1,0 +1,149 @@
+#include "sim/ovmf/RemoteRequests.h"
+
+#include <ucontext.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "sim/HexText.h"
+#include "sim/cpu/CurrentProcessor.h"
+
+namespace sim {
+namespace {
+
+using namespace ccx_channel;
+
+// The general registers in the layout the emulator works on.
+constexpr int kGregOf[] = {REG_RAX, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI, REG_R8,
+                           REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_RIP, REG_EFL};
+
+uint64_t *Slots(Registers &Regs) { return &Regs.Rax; }
+
+std::string BytesText(const uint8_t *Bytes, size_t Count) {
+  std::string Text;
+  for (size_t Index = 0; Index < Count; Index++) Text += (Index == 0 ? "" : " ") + Hex(Bytes[Index], 2).substr(2);
+  return Text;
+}
+
+std::string TextOf(const Mailbox &Box) {
+  return std::string(reinterpret_cast<const char *>(Box.Data), Box.Header.DataSize);
+}
+
+}  // namespace
+
+RemoteRequests::RemoteRequests(Platform &Machine, const RemoteImage &Image, const GuestMemory &Memory,
+                               std::vector<std::string> &Steps)
+    : Machine_(Machine), Image_(Image), Memory_(Memory), Steps_(Steps) {}
+
+Processor &RemoteRequests::Asking(const Mailbox &Box) {
+  if (Box.Header.Processor >= Machine_.Processors().Count()) {
+    throw std::runtime_error("a request came from processor " + std::to_string(Box.Header.Processor) +
+                             ", and the machine has " + std::to_string(Machine_.Processors().Count()));
+  }
+  return Machine_.Processors().At(Box.Header.Processor);
+}
+
+void RemoteRequests::Hello(Mailbox &Box) {
+  const size_t Count = Machine_.Processors().Count();
+  if (Box.Header.Value != Count) {
+    throw std::runtime_error("OVMF's MP services report " + std::to_string(Box.Header.Value) +
+                             " processors, and the machine has " + std::to_string(Count));
+  }
+  HelloAnswer Answer{static_cast<uint32_t>(Image_.File.size()), static_cast<uint32_t>(Image_.Sites.size()),
+                     static_cast<uint32_t>(Image_.Windows.size()), 0};
+  const size_t Needed = sizeof(Answer) + Image_.Sites.size() * 4 + Image_.Windows.size() * sizeof(AddressWindow);
+  if (Needed > sizeof(Box.Data)) {
+    throw std::runtime_error("the image's " + std::to_string(Image_.Sites.size()) + " trap sites do not fit the mailbox");
+  }
+  uint8_t *Out = Box.Data;
+  std::memcpy(Out, &Answer, sizeof(Answer));
+  Out += sizeof(Answer);
+  for (const TrapSite &Site : Image_.Sites) {
+    std::memcpy(Out, &Site.Rva, 4);
+    Out += 4;
+  }
+  for (const AddressRange &Window : Image_.Windows) {
+    const AddressWindow Record{Window.Base, Window.Size};
+    std::memcpy(Out, &Record, sizeof(Record));
+    Out += sizeof(Record);
+  }
+  Box.Header.DataSize = static_cast<uint32_t>(Needed);
+}
+
+void RemoteRequests::Emulate(Mailbox &Box) {
+  Processor &Running = Asking(Box);
+  const MailboxHeader &Header = Box.Header;
+  const bool PageFault = Header.Request == kPageFault;
+  const uint64_t Rip = Header.Regs.Rip;
+  const std::string Where = "processor " + std::to_string(Running.Index()) + " at " + Hex(Rip);
+  ImageBase_ = Header.Value;
+  const bool InImage = Rip >= ImageBase_ && Rip - ImageBase_ < Image_.SizeOfImage;
+  const TrapSite *Site = InImage && !PageFault ? TrapSiteAt(Image_.Sites, static_cast<uint32_t>(Rip - ImageBase_)) : nullptr;
+  if (!InImage) {
+    throw std::runtime_error(std::string(PageFault ? "a page fault at " + Hex(Header.FaultAddress) : "an invalid opcode") +
+                             " outside the image, " + Where + " (" + BytesText(Header.Instruction, 15) + ")");
+  }
+  if (!PageFault && Site == nullptr) {
+    throw std::runtime_error("an invalid opcode in the image that is no trap site, " + Where + " (RVA " +
+                             Hex(Rip - ImageBase_) + ": " + BytesText(Header.Instruction, 15) + ")");
+  }
+  if (PageFault) {
+    bool InWindow = false;
+    for (const AddressRange &Window : Image_.Windows) InWindow = InWindow || Window.Contains(Header.FaultAddress);
+    if (!InWindow) {
+      throw std::runtime_error("image code " + Where + " (" + BytesText(Header.Instruction, 15) + ") touched " +
+                               Hex(Header.FaultAddress) + ", which is neither RAM nor a register window");
+    }
+  }
+  ucontext_t Context{};
+  Registers Regs = Header.Regs;
+  for (size_t Index = 0; Index < std::size(kGregOf); Index++) {
+    Context.uc_mcontext.gregs[kGregOf[Index]] = static_cast<greg_t>(Slots(Regs)[Index]);
+  }
+  const uint8_t *Bytes = PageFault ? Header.Instruction : Site->Bytes;
+  const size_t Available = PageFault ? 15 : Site->Length;
+  TrapOutcome Outcome;
+  {
+    ProcessorBinding RunningAs(Running);
+    Outcome = EmulateInstructionBytes(Context, Bytes, Available, PageFault, Header.FaultAddress);
+  }
+  if (Outcome.How != TrapOutcome::Emulated) {
+    throw std::runtime_error(Outcome.Problem + ", " + Where + " (" + BytesText(Bytes, Available) + ")");
+  }
+  Counts_[static_cast<size_t>(Outcome.Kind)]++;
+  for (size_t Index = 0; Index < std::size(kGregOf); Index++) {
+    Slots(Regs)[Index] = static_cast<uint64_t>(Context.uc_mcontext.gregs[kGregOf[Index]]);
+  }
+  Box.Header.Regs = Regs;
+}
+
+bool RemoteRequests::Answer(Mailbox &Box) {
+  Box.Header.Answer = kResume;
+  switch (Box.Header.Request) {
+    case kHello:
+      Hello(Box);
+      return true;
+    case kImageBytes:
+      std::memcpy(Memory_.At(Box.Header.Value, Image_.File.size()), Image_.File.data(), Image_.File.size());
+      return true;
+    case kTrap:
+    case kPageFault:
+      Emulate(Box);
+      return true;
+    case kStep:
+      Steps_.push_back(TextOf(Box));
+      Machine_.Hardware().Accounting().Enter(Steps_.back());
+      return true;
+    case kFinish:
+      EntryStatus_ = Box.Header.Value;
+      Box.Header.Answer = kStop;
+      return false;
+    case kFailure:
+      throw std::runtime_error("the platform package stopped: " + TextOf(Box));
+    default:
+      throw std::runtime_error("the platform package sent request " + std::to_string(Box.Header.Request) +
+                               ", which this ccxsim does not know");
+  }
+}
+
+}  // namespace sim
