@@ -35,6 +35,12 @@ enum Request : uint32_t {
   kStep = 5,        // a boot step begins: Data its name
   kFinish = 6,      // the boot is over: Value the entry point's status
   kFailure = 7,     // the package hit something it cannot go on from: Data says what
+  kArrive = 8,      // Data names what happened ("start", "entry", "ready_to_lock", "ready_to_boot"); the
+                    // answer's Data holds the sibling protocols that arrive with it (ProtocolOffer list)
+  kCall = 9,        // a sibling protocol function was called: Value its stub number, Data a CallFrame;
+                    // the answer's Value is what the function returned
+  kHobs = 10,       // the answer's Data holds the HOBs the machine's earlier phases left, to be added
+                    // to the firmware's HOB list
 };
 
 enum Answer : uint32_t {
@@ -79,6 +85,33 @@ struct HelloAnswer {
 struct AddressWindow {
   uint64_t Base;
   uint64_t Size;
+};
+
+// Sibling protocols are installed in the firmware as proxies: every function slot of the
+// interface points at a stub of the package, and stub number Proxy * kSlotsPerProxy + Slot
+// forwards the call to the same slot of the simulator's own interface.
+inline constexpr uint32_t kProxyCount = 32;
+inline constexpr uint32_t kSlotsPerProxy = 64;
+inline constexpr uint32_t kCallArguments = 10;
+
+// The answer to kArrive: Count, then Count offers, each followed by Slots values.
+struct OfferList {
+  uint32_t Count;
+  uint32_t Reserved;
+};
+
+struct ProtocolOffer {
+  uint8_t Guid[16];
+  uint32_t Proxy;         // which proxy (and stub range) the interface uses
+  uint32_t Slots;         // 8-byte slots of the interface, at most kSlotsPerProxy
+  uint64_t FunctionMask;  // bit N: slot N is a function (a stub); the others are copied as they are
+  uint32_t Replace;       // 1: the firmware has its own instance, and the proxy takes its place
+  uint32_t Reserved;
+};
+
+struct CallFrame {
+  uint64_t Interface;  // where the package placed the proxy's interface
+  uint64_t Arguments[kCallArguments];  // as the caller passed them; those beyond its own are junk
 };
 
 }  // namespace ccx_channel

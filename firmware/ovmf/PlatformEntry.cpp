@@ -3,9 +3,11 @@
 // instructions trap, starts it, and tells ccxsim how the entry ended. It never returns: ccxsim
 // stops the machine once it has the boot, with the trap handlers still in place.
 #include "firmware/ovmf/Channel.h"
+#include "firmware/ovmf/Proxies.h"
 #include "firmware/ovmf/Traps.h"
 #include "uefi/LoadedImage.h"
 #include "uefi/MpServices.h"
+#include "uefi/SmmAccess2.h"
 #include "uefi/StandardGuids.h"
 #include "uefi/SystemTable.h"
 
@@ -38,6 +40,34 @@ void Describe(char *Text, const char *What, EFI_STATUS Status) {
   Describe(Text, What, Status);
   SendText(kFailure, kBsp, Text);
   Park();
+}
+
+VOID EFIAPI NothingToDo(EFI_EVENT, VOID *) {}
+
+// Signals an event group as the DXE core's boot manager does: an event in the group, signalled
+// and closed.
+EFI_STATUS SignalGroup(EFI_BOOT_SERVICES *Boot, EFI_GUID *Group) {
+  EFI_EVENT Event = nullptr;
+  EFI_STATUS Status = Boot->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, NothingToDo, nullptr, Group, &Event);
+  if (EFI_ERROR(Status)) return Status;
+  Status = Boot->SignalEvent(Event);
+  Boot->CloseEvent(Event);
+  return Status;
+}
+
+// The SMM core's phase: it opens SMRAM to load itself, closes it and locks it before anything is
+// booted, through the driver's SMM access protocol.
+VOID RunSmmCorePhase(EFI_BOOT_SERVICES *Boot) {
+  EFI_SMM_ACCESS2_PROTOCOL *Access = nullptr;
+  if (Boot->LocateProtocol(&gEfiSmmAccess2ProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Access)) != EFI_SUCCESS ||
+      Access == nullptr) {
+    return;
+  }
+  UINTN Size = 0;
+  Access->GetCapabilities(Access, &Size, nullptr);
+  Access->Open(Access);
+  Access->Close(Access);
+  Access->Lock(Access);
 }
 
 }  // namespace
@@ -109,8 +139,25 @@ extern "C" EFI_STATUS EFIAPI CcxOvmfPlatformEntry(EFI_HANDLE ImageHandle, EFI_SY
   ProtectWindows(Cpu, Windows, Answer.WindowCount);
   RewriteSites(Base, Sites, Answer.SiteCount);
 
+  Status = AddMachineHobs(SystemTable);
+  if (EFI_ERROR(Status)) Fail("adding the machine's HOBs", Status);
+  Status = Arrive(Boot, "start");
+  if (EFI_ERROR(Status)) Fail("installing the sibling protocols", Status);
+
+  // The boot as ccxsim boot plays it: the entry, then the protocols and events that follow it.
   SendText(kStep, kBsp, "entry");
   const EFI_STATUS EntryStatus = Boot->StartImage(Image, nullptr, nullptr);
+  Arrive(Boot, "entry");
+  SendText(kStep, kBsp, "ready_to_lock");
+  EFI_HANDLE LockHandle = nullptr;
+  Boot->InstallProtocolInterface(&LockHandle, &gEfiDxeSmmReadyToLockProtocolGuid, EFI_NATIVE_INTERFACE, nullptr);
+  Arrive(Boot, "ready_to_lock");
+  SendText(kStep, kBsp, "smm_core");
+  RunSmmCorePhase(Boot);
+  SendText(kStep, kBsp, "ready_to_boot");
+  SignalGroup(Boot, &gEfiEventReadyToBootGuid);
+  Arrive(Boot, "ready_to_boot");
+
   Mailbox &Finish = AcquireChannel(kFinish, kBsp);
   Finish.Header.Value = EntryStatus;
   Exchange();

@@ -21,13 +21,31 @@ GuestMemory::GuestMemory(const std::filesystem::path &File, uint64_t Size) : Siz
     throw std::runtime_error(File.string() + ": cannot size the guest's RAM file: " + std::strerror(Error));
   }
   void *Mapped = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_SHARED, Descriptor, 0);
-  const int Error = errno;
-  close(Descriptor);
-  if (Mapped == MAP_FAILED) throw std::runtime_error(File.string() + ": cannot map the guest's RAM: " + std::strerror(Error));
+  int Error = errno;
+  if (Mapped == MAP_FAILED) {
+    close(Descriptor);
+    throw std::runtime_error(File.string() + ": cannot map the guest's RAM: " + std::strerror(Error));
+  }
   Base_ = static_cast<uint8_t *>(Mapped);
+  void *Wanted = reinterpret_cast<void *>(kIdentityFloor);
+  void *Identity = Size > kIdentityFloor ? mmap(Wanted, Size - kIdentityFloor, PROT_READ | PROT_WRITE,
+                                                MAP_SHARED | MAP_FIXED_NOREPLACE, Descriptor, kIdentityFloor)
+                                         : MAP_FAILED;
+  Error = errno;
+  close(Descriptor);
+  if (Identity != Wanted) {
+    if (Identity != MAP_FAILED) munmap(Identity, Size - kIdentityFloor);
+    munmap(Base_, Size_);
+    throw std::runtime_error("cannot map the guest's RAM at its own addresses " + Hex(kIdentityFloor) + "-" +
+                             Hex(Size - 1) + " in ccxsim: " + std::strerror(Error));
+  }
+  Identity_ = true;
 }
 
-GuestMemory::~GuestMemory() { munmap(Base_, Size_); }
+GuestMemory::~GuestMemory() {
+  if (Identity_) munmap(reinterpret_cast<void *>(kIdentityFloor), Size_ - kIdentityFloor);
+  munmap(Base_, Size_);
+}
 
 uint8_t *GuestMemory::At(uint64_t Address, uint64_t Length) const {
   if (Address > Size_ || Length > Size_ - Address) {

@@ -33,7 +33,31 @@ std::string TextOf(const Mailbox &Box) {
 
 RemoteRequests::RemoteRequests(Platform &Machine, const RemoteImage &Image, const GuestMemory &Memory,
                                std::vector<std::string> &Steps)
-    : Machine_(Machine), Image_(Image), Memory_(Memory), Steps_(Steps) {}
+    : Machine_(Machine), Image_(Image), Memory_(Memory), Steps_(Steps), Siblings_(Machine) {}
+
+void RemoteRequests::Arrive(Mailbox &Box) {
+  const std::string What = TextOf(Box);
+  std::vector<std::string> Names;
+  if (What == "start") {
+    for (const std::string &Name : KnownSiblings()) {
+      if (Machine_.Description().SiblingAtStart(Name)) Names.push_back(Name);
+    }
+  } else {
+    Names = Machine_.ArrivalsAfter(What);
+    for (const std::string &Name : Names) {
+      Steps_.push_back("arrival of " + Name);
+      Machine_.Hardware().Accounting().Enter(Steps_.back());
+    }
+  }
+  Box.Header.DataSize = static_cast<uint32_t>(Siblings_.Offer(Names, Box.Data, sizeof(Box.Data)));
+}
+
+void RemoteRequests::Hobs(Mailbox &Box) {
+  const std::vector<uint8_t> Guided = Machine_.MachineGuidHobs();
+  if (Guided.size() > sizeof(Box.Data)) throw std::runtime_error("the machine's HOBs do not fit the mailbox");
+  std::memcpy(Box.Data, Guided.data(), Guided.size());
+  Box.Header.DataSize = static_cast<uint32_t>(Guided.size());
+}
 
 Processor &RemoteRequests::Asking(const Mailbox &Box) {
   if (Box.Header.Processor >= Machine_.Processors().Count()) {
@@ -134,6 +158,20 @@ bool RemoteRequests::Answer(Mailbox &Box) {
       Steps_.push_back(TextOf(Box));
       Machine_.Hardware().Accounting().Enter(Steps_.back());
       return true;
+    case kArrive:
+      Arrive(Box);
+      return true;
+    case kHobs:
+      Hobs(Box);
+      return true;
+    case kCall: {
+      if (Box.Header.DataSize < sizeof(CallFrame)) throw std::runtime_error("a sibling call came without its arguments");
+      CallFrame Frame;
+      std::memcpy(&Frame, Box.Data, sizeof(Frame));
+      ProcessorBinding RunningAs(Asking(Box));
+      Box.Header.Value = Siblings_.Call(static_cast<uint32_t>(Box.Header.Value), Frame);
+      return true;
+    }
     case kFinish:
       EntryStatus_ = Box.Header.Value;
       Box.Header.Answer = kStop;

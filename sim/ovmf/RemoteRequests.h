@@ -15,6 +15,7 @@
 #include "sim/devices/Device.h"
 #include "sim/image/TrapSites.h"
 #include "sim/ovmf/GuestMemory.h"
+#include "sim/ovmf/SiblingProxies.h"
 #include "sim/platform/Platform.h"
 
 namespace sim {
@@ -43,6 +44,8 @@ class RemoteRequests {
 
  private:
   void Hello(ccx_channel::Mailbox &Box);
+  void Arrive(ccx_channel::Mailbox &Box);
+  void Hobs(ccx_channel::Mailbox &Box);
   void Emulate(ccx_channel::Mailbox &Box);
   Processor &Asking(const ccx_channel::Mailbox &Box);
 
@@ -53,6 +56,7 @@ class RemoteRequests {
   std::optional<uint64_t> EntryStatus_;
   uint64_t ImageBase_ = 0;
   std::array<uint64_t, kTrapKindCount> Counts_{};
+  SiblingProxies Siblings_;
 };
 
 }  // namespace sim

@@ -109,47 +109,44 @@ Platform::Platform(const Machine &Description, const PlatformOptions &Options, B
 
 Platform::~Platform() = default;
 
-void Platform::InstallSibling(const std::string &Name) {
-  std::vector<std::pair<const EFI_GUID *, void *>> Protocols;
-  if (Name == "pcd") {
-    Protocols = {{&gPcdProtocolGuid, Pcd_.Protocol()}, {&gEfiPcdProtocolGuid, Pcd_.PiProtocol()}};
-  } else if (Name == "fabric_topology") {
-    Protocols = {{&gQorvexFabricTopologyServicesProtocolGuid, Fabric_->TopologyProtocol()}};
-  } else if (Name == "fabric_numa") {
-    Protocols = {{&gQorvexFabricNumaServicesProtocolGuid, Fabric_->NumaProtocol()}};
-  } else if (Name == "fabric_system") {
-    Protocols = {{&gQorvexFabricSystemServicesProtocolGuid, Fabric_->SystemProtocol()}};
-  } else if (Name == "core_topology") {
-    Protocols = {{&gQorvexCoreTopologyServicesProtocolGuid, Fabric_->CoreTopologyProtocol()}};
-  } else if (Name == "core_topology_v2") {
-    Protocols = {{&gQorvexCoreTopologyServicesV2ProtocolGuid, Fabric_->CoreTopologyV2Protocol()}};
-  } else if (Name == "mp_services") {
-    Protocols = {{&gEfiMpServiceProtocolGuid, Mp_->Protocol()}};
-  } else if (Name == "variable_write") {
-    // The variable architectural protocols carry no interface; their presence is the message.
-    Protocols = {{&gEfiVariableArchProtocolGuid, nullptr}, {&gEfiVariableWriteArchProtocolGuid, nullptr}};
-  } else if (Name == "oc_trigger") {
-    Protocols = {{&gQorvexCcxOcTriggerProtocolGuid, &OcTriggerInterface_}};
-  } else if (Name == "smm_control") {
-    Protocols = {{&gEfiSmmControl2ProtocolGuid, Smm_.Control()}};
-  } else if (Name == "smm_communication") {
-    Protocols = {{&gEfiSmmCommunicationProtocolGuid, Smm_.Communication()}};
-  } else if (Name == "option_hook") {
-    Protocols = {{&gQorvexZrbOptionHookProtocolGuid, Options_->Protocol()}};
-  } else if (Name == "soc") {
-    Protocols = {{&gQorvexSocServicesProtocolGuid, Soc_->Protocol()}};
-  } else if (Name == "smu") {
-    Protocols = {{&gQorvexSmuServicesProtocolGuid, Smu_->Protocol()}};
-  } else if (Name == "fabric_mmio") {
-    Protocols = {{&gQorvexFabricMmioAllocatorProtocolGuid, MmioAllocator_->Protocol()}};
-  } else if (Name == "region") {
-    Protocols = {{&gQorvexRegionServicesProtocolGuid, Regions_->Protocol()}};
-  } else {
-    throw std::invalid_argument("no simulated sibling component named \"" + Name + "\"");
+namespace {
+
+template <typename Interface>
+SiblingProtocol Offered(const EFI_GUID &Guid, Interface *Pointer) {
+  return {&Guid, Pointer, sizeof(Interface)};
+}
+
+}  // namespace
+
+std::vector<SiblingProtocol> Platform::SiblingProtocols(const std::string &Name) {
+  if (Name == "pcd") return {Offered(gPcdProtocolGuid, Pcd_.Protocol()), Offered(gEfiPcdProtocolGuid, Pcd_.PiProtocol())};
+  if (Name == "fabric_topology") return {Offered(gQorvexFabricTopologyServicesProtocolGuid, Fabric_->TopologyProtocol())};
+  if (Name == "fabric_numa") return {Offered(gQorvexFabricNumaServicesProtocolGuid, Fabric_->NumaProtocol())};
+  if (Name == "fabric_system") return {Offered(gQorvexFabricSystemServicesProtocolGuid, Fabric_->SystemProtocol())};
+  if (Name == "core_topology") {
+    return {Offered(gQorvexCoreTopologyServicesProtocolGuid, Fabric_->CoreTopologyProtocol())};
   }
-  for (const auto &[Guid, Interface] : Protocols) {
+  if (Name == "core_topology_v2") {
+    return {Offered(gQorvexCoreTopologyServicesV2ProtocolGuid, Fabric_->CoreTopologyV2Protocol())};
+  }
+  if (Name == "mp_services") return {Offered(gEfiMpServiceProtocolGuid, Mp_->Protocol())};
+  // The variable architectural protocols carry no interface; their presence is the message.
+  if (Name == "variable_write") return {{&gEfiVariableArchProtocolGuid, nullptr, 0}, {&gEfiVariableWriteArchProtocolGuid, nullptr, 0}};
+  if (Name == "oc_trigger") return {Offered(gQorvexCcxOcTriggerProtocolGuid, &OcTriggerInterface_)};
+  if (Name == "smm_control") return {Offered(gEfiSmmControl2ProtocolGuid, Smm_.Control())};
+  if (Name == "smm_communication") return {Offered(gEfiSmmCommunicationProtocolGuid, Smm_.Communication())};
+  if (Name == "option_hook") return {Offered(gQorvexZrbOptionHookProtocolGuid, Options_->Protocol())};
+  if (Name == "soc") return {Offered(gQorvexSocServicesProtocolGuid, Soc_->Protocol())};
+  if (Name == "smu") return {Offered(gQorvexSmuServicesProtocolGuid, Smu_->Protocol())};
+  if (Name == "fabric_mmio") return {Offered(gQorvexFabricMmioAllocatorProtocolGuid, MmioAllocator_->Protocol())};
+  if (Name == "region") return {Offered(gQorvexRegionServicesProtocolGuid, Regions_->Protocol())};
+  throw std::invalid_argument("no simulated sibling component named \"" + Name + "\"");
+}
+
+void Platform::InstallSibling(const std::string &Name) {
+  for (const SiblingProtocol &Protocol : SiblingProtocols(Name)) {
     EFI_HANDLE Handle = nullptr;
-    const EFI_STATUS Status = Core_->InstallProtocol(Handle, *Guid, Interface);
+    const EFI_STATUS Status = Core_->InstallProtocol(Handle, *Protocol.Guid, Protocol.Interface);
     if (EFI_ERROR(Status)) throw std::runtime_error("installing sibling \"" + Name + "\" failed");
   }
 }
@@ -176,22 +173,50 @@ std::vector<std::string> Platform::ArrivalsAfter(const std::string &What) const 
   return Order;
 }
 
-void Platform::PublishHobList() {
-  HobListBuilder Hobs;
-  if (!Machine_.Smram.empty()) {
+namespace {
+
+// The SMRAM reservation and the heap HOBs, added to Hobs.
+void AddMachineHobs(const Machine &Description, HobListBuilder &Hobs) {
+  if (!Description.Smram.empty()) {
     // EFI_SMRAM_HOB_DESCRIPTOR_BLOCK: the region count, then the descriptors at offset 8.
-    std::vector<uint8_t> Block(8 + Machine_.Smram.size() * sizeof(EFI_SMRAM_DESCRIPTOR), 0);
-    const uint32_t Count = static_cast<uint32_t>(Machine_.Smram.size());
+    std::vector<uint8_t> Block(8 + Description.Smram.size() * sizeof(EFI_SMRAM_DESCRIPTOR), 0);
+    const uint32_t Count = static_cast<uint32_t>(Description.Smram.size());
     std::memcpy(Block.data(), &Count, sizeof(Count));
-    for (size_t Index = 0; Index < Machine_.Smram.size(); Index++) {
-      const SmramRegion &Region = Machine_.Smram[Index];
+    for (size_t Index = 0; Index < Description.Smram.size(); Index++) {
+      const SmramRegion &Region = Description.Smram[Index];
       const EFI_SMRAM_DESCRIPTOR Descriptor = {Region.Base, Region.Base, Region.Size, Region.State};
       std::memcpy(Block.data() + 8 + Index * sizeof(Descriptor), &Descriptor, sizeof(Descriptor));
     }
     Hobs.AddGuidHob(gEfiSmmPeiSmramMemoryReserveGuid, Block);
   }
-  for (const HeapHobRecord &Record : Machine_.HeapHobs) Hobs.AddGuidHob(gQorvexHeapHobGuid, HeapHobData(Record));
+  for (const HeapHobRecord &Record : Description.HeapHobs) Hobs.AddGuidHob(gQorvexHeapHobGuid, HeapHobData(Record));
+}
+
+}  // namespace
+
+void Platform::PublishHobList() {
+  HobListBuilder Hobs;
+  AddMachineHobs(Machine_, Hobs);
   Hobs.Install(Core_->Memory(), Core_->Tables());
+}
+
+std::vector<uint8_t> Platform::MachineGuidHobs() const {
+  HobListBuilder Hobs;
+  AddMachineHobs(Machine_, Hobs);
+  // The list as built starts with its handoff HOB and ends with the end-of-list HOB; keep the GUID
+  // extension HOBs between them.
+  const std::vector<uint8_t> List = Hobs.Bytes(0, 0);
+  std::vector<uint8_t> Guided;
+  for (size_t Offset = 0; Offset + sizeof(EFI_HOB_GENERIC_HEADER) <= List.size();) {
+    EFI_HOB_GENERIC_HEADER Header;
+    std::memcpy(&Header, List.data() + Offset, sizeof(Header));
+    if (Header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST || Header.HobLength == 0) break;
+    if (Header.HobType == EFI_HOB_TYPE_GUID_EXTENSION) {
+      Guided.insert(Guided.end(), List.begin() + Offset, List.begin() + Offset + Header.HobLength);
+    }
+    Offset += Header.HobLength;
+  }
+  return Guided;
 }
 
 }  // namespace sim

@@ -39,6 +39,13 @@ struct PlatformOptions {
   FaultSchedule *Schedule = nullptr;
 };
 
+// One protocol a sibling component installs: its GUID, its interface and the interface's size.
+struct SiblingProtocol {
+  const EFI_GUID *Guid = nullptr;
+  void *Interface = nullptr;
+  size_t Size = 0;
+};
+
 class Platform {
  public:
   Platform(const Machine &Description, const PlatformOptions &Options, BootControl &Control);
@@ -62,7 +69,10 @@ class Platform {
   FabricMmioAllocator &MmioAllocator() { return *MmioAllocator_; }
   RegionService &Regions() { return *Regions_; }
 
-  // Installs the protocol(s) of a sibling component (a name of KnownSiblings()).
+  // The protocol(s) of a sibling component (a name of KnownSiblings()); throws
+  // std::invalid_argument for a name no sibling has.
+  std::vector<SiblingProtocol> SiblingProtocols(const std::string &Name);
+  // Installs them.
   void InstallSibling(const std::string &Name);
   // Installs every sibling the machine has at start.
   void InstallStartingSiblings();
@@ -76,6 +86,9 @@ class Platform {
   // Builds the HOB list (PHIT, DRAM resources, the SMRAM reservation, the heap HOBs) and
   // publishes it.
   void PublishHobList();
+  // The HOBs the machine's earlier phases leave for the driver, as GUID extension HOBs one after
+  // another: the SMRAM reservation and the heap buffers made before DXE.
+  std::vector<uint8_t> MachineGuidHobs() const;
 
  private:
   Machine Machine_;
