@@ -22,13 +22,16 @@ inline constexpr uint8_t kHelloByte = 'H';
 inline constexpr uint8_t kDoorbell = 'R';
 inline constexpr uint8_t kAnswered = 'A';
 inline constexpr uint32_t kMailboxSize = 64 * 1024;
+inline constexpr uint32_t kMachineBlockSize = 64 * 1024;
 // The byte a trap site starts with once rewritten: PUSH ES, which is invalid in 64-bit mode and
 // one byte long, so it raises #UD on any instruction, even a one-byte IN, OUT or HLT, without
 // touching the instruction after it.
 inline constexpr uint8_t kTrapOpcode = 0x06;
 
 enum Request : uint32_t {
-  kHello = 1,       // Value: the number of processors MP services reports
+  kHello = 1,       // Value: the number of processors MP services reports; FaultAddress: a block of
+                    // kMachineBlockSize bytes of runtime-services data the package set aside for
+                    // buffers the machine's other components own (the SMM communication buffer)
   kImageBytes = 2,  // Value: where the host is to write the image file (HelloAnswer::ImageSize bytes)
   kTrap = 3,        // #UD at a rewritten site: Regs, Value the image's base
   kPageFault = 4,   // #PF in a register window: Regs, FaultAddress (CR2), Instruction the bytes at RIP
@@ -41,7 +44,34 @@ enum Request : uint32_t {
                     // the answer's Value is what the function returned
   kHobs = 10,       // the answer's Data holds the HOBs the machine's earlier phases left, to be added
                     // to the firmware's HOB list
+  kSurvey = 11,     // what the firmware holds after the boot: Data is a list of SurveyEntry records
 };
+
+// One record of kSurvey's Data: the tag, then Size bytes.
+struct SurveyEntry {
+  uint16_t Kind;
+  uint16_t Reserved;
+  uint32_t Size;
+};
+
+enum SurveyKind : uint16_t {
+  kSurveyInstalled = 1,   // uint32_t handle (1 = the first handle made since the package started), GUID
+  kSurveyVariable = 2,    // GUID, uint32_t name bytes, uint32_t data bytes, the UCS-2 name, the data
+  kSurveySmmCall = 3,     // SurveySmmCall
+  kSurveySmramRegion = 4, // uint64_t physical start, CPU start, size, region state
+  kSurveySmmAccess = 5,   // the SMM core's phase found EFI_SMM_ACCESS2_PROTOCOL (no payload)
+  kSurveyInterface = 6,   // GUID, uint64_t where its interface lies
+  kSurveyMemory = 7,      // uint32_t memory type, uint32_t 0, uint64_t physical start, uint64_t pages
+  kSurveyTruncated = 8,   // the records did not all fit (no payload)
+};
+
+struct SurveySmmCall {
+  uint32_t Operation;  // SmmOperation
+  uint32_t States;     // bit 0 OpenState, bit 1 LockState after the call
+  uint64_t Status;
+};
+
+enum SmmOperation : uint32_t { kSmmGetCapabilities = 0, kSmmOpen = 1, kSmmClose = 2, kSmmLock = 3 };
 
 enum Answer : uint32_t {
   kResume = 1,  // done; for kTrap and kPageFault Regs hold the registers to resume with

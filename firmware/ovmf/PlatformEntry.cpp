@@ -4,10 +4,10 @@
 // stops the machine once it has the boot, with the trap handlers still in place.
 #include "firmware/ovmf/Channel.h"
 #include "firmware/ovmf/Proxies.h"
+#include "firmware/ovmf/Survey.h"
 #include "firmware/ovmf/Traps.h"
 #include "uefi/LoadedImage.h"
 #include "uefi/MpServices.h"
-#include "uefi/SmmAccess2.h"
 #include "uefi/StandardGuids.h"
 #include "uefi/SystemTable.h"
 
@@ -55,21 +55,6 @@ EFI_STATUS SignalGroup(EFI_BOOT_SERVICES *Boot, EFI_GUID *Group) {
   return Status;
 }
 
-// The SMM core's phase: it opens SMRAM to load itself, closes it and locks it before anything is
-// booted, through the driver's SMM access protocol.
-VOID RunSmmCorePhase(EFI_BOOT_SERVICES *Boot) {
-  EFI_SMM_ACCESS2_PROTOCOL *Access = nullptr;
-  if (Boot->LocateProtocol(&gEfiSmmAccess2ProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Access)) != EFI_SUCCESS ||
-      Access == nullptr) {
-    return;
-  }
-  UINTN Size = 0;
-  Access->GetCapabilities(Access, &Size, nullptr);
-  Access->Open(Access);
-  Access->Close(Access);
-  Access->Lock(Access);
-}
-
 }  // namespace
 }  // namespace ccx_ovmf
 
@@ -99,9 +84,14 @@ extern "C" EFI_STATUS EFIAPI CcxOvmfPlatformEntry(EFI_HANDLE ImageHandle, EFI_SY
   Status = Boot->LocateProtocol(&gEfiCpuArchProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Cpu));
   if (EFI_ERROR(Status)) Fail("LocateProtocol(CPU architectural protocol)", Status);
 
+  EFI_PHYSICAL_ADDRESS MachineBlock = 0;
+  Status = Boot->AllocatePages(AllocateAnyPages, EfiRuntimeServicesData, kMachineBlockSize / 4096, &MachineBlock);
+  if (EFI_ERROR(Status)) Fail("AllocatePages(the machine's block)", Status);
+
   // What to trap, and the image's size.
   Mailbox &Hello = AcquireChannel(kHello, kBsp);
   Hello.Header.Value = Count;
+  Hello.Header.FaultAddress = MachineBlock;
   if (Exchange() != kResume) Park();
   HelloAnswer Answer;
   Boot->CopyMem(&Answer, Hello.Data, sizeof(Answer));
@@ -125,6 +115,10 @@ extern "C" EFI_STATUS EFIAPI CcxOvmfPlatformEntry(EFI_HANDLE ImageHandle, EFI_SY
   const uint32_t Given = Exchange();
   ReleaseChannel();
   if (Given != kResume) Park();
+
+  // What the firmware holds before the image is loaded, for the survey after the boot.
+  Status = TakeBaseline(SystemTable);
+  if (EFI_ERROR(Status)) Fail("taking the firmware's state before the boot", Status);
 
   EFI_HANDLE Image = nullptr;
   Status = Boot->LoadImage(FALSE, ImageHandle, nullptr, File, Answer.ImageSize, &Image);
@@ -157,6 +151,7 @@ extern "C" EFI_STATUS EFIAPI CcxOvmfPlatformEntry(EFI_HANDLE ImageHandle, EFI_SY
   SendText(kStep, kBsp, "ready_to_boot");
   SignalGroup(Boot, &gEfiEventReadyToBootGuid);
   Arrive(Boot, "ready_to_boot");
+  SendSurvey(SystemTable);
 
   Mailbox &Finish = AcquireChannel(kFinish, kBsp);
   Finish.Header.Value = EntryStatus;

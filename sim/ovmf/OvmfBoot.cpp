@@ -1,6 +1,7 @@
 #include "sim/ovmf/OvmfBoot.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "sim/cpu/CurrentProcessor.h"
@@ -63,6 +64,15 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   ChannelLink Link(Files.Socket());
   QemuProcess Qemu(Settings, Files, Processors, Ram);
   RemoteRequests Requests(Machine, Remote, Memory, Record.Steps);
+  // The SMM side of the S3 hand-off reads the driver's table where the firmware put it, and each
+  // software SMI is told with the boot step it came in.
+  const MemoryReader ReadGuest = [&Memory](uint64_t Address, uint64_t Length, void *Out) {
+    if (Address < GuestMemory::kIdentityFloor || Address > Memory.Size() || Length > Memory.Size() - Address) return false;
+    std::memcpy(Out, Memory.At(Address, Length), Length);
+    return true;
+  };
+  Machine.Smm().SetMemoryReader(ReadGuest);
+  Machine.Smm().SetPhaseSource([&Record] { return Record.Steps.empty() ? std::string() : Record.Steps.back(); });
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Settings.TimeLimitSeconds);
 
   Record.End = Control.Run([&] {
@@ -79,6 +89,12 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
     }
   }
   CollectBootRecord(Machine, Record, nullptr);
+  // The firmware's own state (protocols, variables, the SMM core's phase, the heap) is OVMF's, as
+  // the package found it; what follows from the heap is taken again from there.
+  if (Requests.Survey()) {
+    ApplyFirmwareSurvey(*Requests.Survey(), Memory, Record);
+    Record.S3Tokens = TakeS3TokensSnapshot(Machine, Record.Heap, ReadGuest);
+  }
   if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);
   return Record;
 }

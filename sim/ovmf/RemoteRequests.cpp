@@ -7,6 +7,8 @@
 
 #include "sim/HexText.h"
 #include "sim/cpu/CurrentProcessor.h"
+#include "interfaces/PlatformConfig.h"
+#include "interfaces/QorvexGuids.h"
 
 namespace sim {
 namespace {
@@ -72,6 +74,11 @@ void RemoteRequests::Hello(Mailbox &Box) {
   if (Box.Header.Value != Count) {
     throw std::runtime_error("OVMF's MP services report " + std::to_string(Box.Header.Value) +
                              " processors, and the machine has " + std::to_string(Count));
+  }
+  // The SMM communication buffer the machine provides lies where the firmware can reach it.
+  if (Machine_.Description().S3.CommBuffer) {
+    Memory_.At(Box.Header.FaultAddress, kMachineBlockSize);
+    Machine_.Pcd().SetEx(gQorvexS3SaveTokenSpaceGuid, PcdQorvexS3SmmCommBufferAddress, Box.Header.FaultAddress);
   }
   HelloAnswer Answer{static_cast<uint32_t>(Image_.File.size()), static_cast<uint32_t>(Image_.Sites.size()),
                      static_cast<uint32_t>(Image_.Windows.size()), 0};
@@ -172,6 +179,9 @@ bool RemoteRequests::Answer(Mailbox &Box) {
       Box.Header.Value = Siblings_.Call(static_cast<uint32_t>(Box.Header.Value), Frame);
       return true;
     }
+    case kSurvey:
+      Survey_ = ReadFirmwareSurvey(std::span<const uint8_t>(Box.Data, Box.Header.DataSize));
+      return true;
     case kFinish:
       EntryStatus_ = Box.Header.Value;
       Box.Header.Answer = kStop;

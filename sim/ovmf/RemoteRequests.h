@@ -14,6 +14,7 @@
 #include "firmware/ovmf/ChannelFormat.h"
 #include "sim/devices/Device.h"
 #include "sim/image/TrapSites.h"
+#include "sim/ovmf/FirmwareSurvey.h"
 #include "sim/ovmf/GuestMemory.h"
 #include "sim/ovmf/SiblingProxies.h"
 #include "sim/platform/Platform.h"
@@ -41,6 +42,8 @@ class RemoteRequests {
   std::optional<uint64_t> EntryStatus() const { return EntryStatus_; }
   uint64_t ImageBase() const { return ImageBase_; }
   const std::array<uint64_t, kTrapKindCount> &Counts() const { return Counts_; }
+  // What the package found in the firmware after the boot, once it has sent it.
+  const std::optional<FirmwareSurvey> &Survey() const { return Survey_; }
 
  private:
   void Hello(ccx_channel::Mailbox &Box);
@@ -57,6 +60,7 @@ class RemoteRequests {
   uint64_t ImageBase_ = 0;
   std::array<uint64_t, kTrapKindCount> Counts_{};
   SiblingProxies Siblings_;
+  std::optional<FirmwareSurvey> Survey_;
 };
 
 }  // namespace sim

@@ -10,12 +10,18 @@
 namespace sim {
 
 HeapSnapshot TakeHeapSnapshot(UefiCore &Core) {
-  HeapSnapshot Snapshot;
   const std::optional<void *> Found = Core.LocateProtocol(gQorvexHeapProtocolGuid);
-  if (!Found || *Found == nullptr) return Snapshot;
+  if (!Found || *Found == nullptr) return HeapSnapshot{};
+  const PhysicalMemory &Memory = Core.Memory();
+  return TakeHeapSnapshot(*Found, {[&Memory](uint64_t Address, uint64_t Length) { return Memory.IsMapped(Address, Length); },
+                                   [&Memory](uint64_t Address) { return Memory.TypeAt(Address); }});
+}
+
+HeapSnapshot TakeHeapSnapshot(const void *Interface, const HeapMemoryView &Memory) {
+  HeapSnapshot Snapshot;
   Snapshot.Published = true;
   // The record is the publishing driver's own; its nodes come from pool in simulated memory.
-  const auto *Record = static_cast<const QORVEX_HEAP_PROTOCOL *>(*Found);
+  const auto *Record = static_cast<const QORVEX_HEAP_PROTOCOL *>(Interface);
   const LIST_ENTRY *Head = &Record->BufferList;
   const LIST_ENTRY *Link = Head->ForwardLink;
   while (Link != Head) {
@@ -24,7 +30,7 @@ HeapSnapshot TakeHeapSnapshot(UefiCore &Core) {
       Snapshot.Problem = "the list holds more than " + std::to_string(HeapSnapshot::kMostNodes) + " buffers";
       break;
     }
-    if (!Core.Memory().IsMapped(Node, sizeof(HEAP_NODE))) {
+    if (!Memory.IsMapped(Node, sizeof(HEAP_NODE))) {
       Snapshot.Problem = "a link leads to " + Hex(Node) + ", outside allocated memory";
       break;
     }
@@ -37,9 +43,9 @@ HeapSnapshot TakeHeapSnapshot(UefiCore &Core) {
     View.Valid = Copy.Header.Valid;
     View.Signature = Copy.Header.Signature;
     View.Address = Node + HEAP_NODE_DATA_OFFSET;
-    View.MemoryType = Core.Memory().TypeAt(Node);
+    View.MemoryType = Memory.TypeAt(Node);
     const size_t Shown = std::min<size_t>(View.Size, HeapSnapshot::kBytesShown);
-    if (Shown != 0 && Core.Memory().IsMapped(View.Address, Shown)) {
+    if (Shown != 0 && Memory.IsMapped(View.Address, Shown)) {
       const auto *Data = reinterpret_cast<const uint8_t *>(View.Address);
       View.FirstBytes.assign(Data, Data + Shown);
     }

@@ -6,6 +6,7 @@
 #define SIM_PLATFORM_HEAP_SNAPSHOT_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +34,15 @@ struct HeapSnapshot {
   static constexpr size_t kMostNodes = 100000;
 };
 
+// Where the walk may read: whether bytes are in allocated memory, and the memory type of a page.
+struct HeapMemoryView {
+  std::function<bool(uint64_t Address, uint64_t Length)> IsMapped;
+  std::function<std::optional<uint32_t>(uint64_t Address)> TypeAt;
+};
+
 HeapSnapshot TakeHeapSnapshot(UefiCore &Core);
+// The same for a heap record at Record (the protocol's interface), read through View.
+HeapSnapshot TakeHeapSnapshot(const void *Record, const HeapMemoryView &View);
 
 }  // namespace sim
 

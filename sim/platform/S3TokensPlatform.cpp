@@ -88,13 +88,20 @@ std::vector<std::string> AddOtherDriversS3Entries(Platform &Machine) {
 }
 
 S3TokensRecord TakeS3TokensSnapshot(Platform &Machine, const HeapSnapshot &Heap) {
+  PhysicalMemory &Memory = Machine.Core().Memory();
+  return TakeS3TokensSnapshot(Machine, Heap, [&Memory](uint64_t Address, uint64_t Length, void *Out) {
+    return ReadMemory(Memory, Address, Length, Out);
+  });
+}
+
+S3TokensRecord TakeS3TokensSnapshot(Platform &Machine, const HeapSnapshot &Heap, const MemoryReader &Read) {
   S3TokensRecord Record;
   const TokenStoreSettings &Store = Machine.Description().TokenStore;
   if (Store.Present) Record.TokensBefore = DecodeTokenStore(LayOutTokenStore(Store));
   for (const HeapBufferView &Buffer : Heap.Buffers) {
     if (Buffer.Handle != kTokenStoreHandle) continue;
     std::vector<uint8_t> Bytes(Buffer.Size);
-    if (ReadMemory(Machine.Core().Memory(), Buffer.Address, Buffer.Size, Bytes.data())) {
+    if (Read(Buffer.Address, Buffer.Size, Bytes.data())) {
       Record.TokensAfter = DecodeTokenStore(Bytes);
     }
     break;
@@ -110,7 +117,7 @@ S3TokensRecord TakeS3TokensSnapshot(Platform &Machine, const HeapSnapshot &Heap)
   Record.S3TableAddress = Machine.Pcd().Get(PcdQorvexS3LibTableAddress);
   QorvexS3LibPrivateData Shared{};
   if (Record.S3RecordAddress != 0 &&
-      ReadMemory(Machine.Core().Memory(), Record.S3RecordAddress, sizeof(Shared), &Shared)) {
+      Read(Record.S3RecordAddress, sizeof(Shared), &Shared)) {
     Record.S3RecordRead = true;
     Record.S3Locked = Shared.Locked;
     Record.S3Closed = Shared.Closed;

@@ -49,6 +49,9 @@ struct S3TokensRecord {
 };
 
 S3TokensRecord TakeS3TokensSnapshot(Platform &Machine, const HeapSnapshot &Heap);
+// The same, reading the token store and the S3 record through Read (memory the firmware core of the
+// platform does not hold).
+S3TokensRecord TakeS3TokensSnapshot(Platform &Machine, const HeapSnapshot &Heap, const MemoryReader &Read);
 
 }  // namespace sim
 

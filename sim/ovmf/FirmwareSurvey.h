@@ -1,0 +1,43 @@
+// What the platform package found in the firmware after the boot (the protocols installed since
+// it started, the variables written or changed, the SMM core's phase, the heap's record and the
+// memory map), read from its survey and put into the boot record where a simulator boot puts what
+// its own firmware core holds.
+#ifndef SIM_OVMF_FIRMWARE_SURVEY_H_
+#define SIM_OVMF_FIRMWARE_SURVEY_H_
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/ovmf/GuestMemory.h"
+#include "sim/platform/BootRunner.h"
+#include "uefi/Base.h"
+
+namespace sim {
+
+struct SurveyMemoryRange {
+  uint32_t Type = 0;
+  uint64_t Base = 0;
+  uint64_t Pages = 0;
+};
+
+struct FirmwareSurvey {
+  std::vector<std::pair<uint32_t, EFI_GUID>> Installed;  // handle number, protocol
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> Variables;  // "Name GUID", data
+  SmmCorePhaseRecord SmmCore;
+  std::optional<uint64_t> HeapInterface;
+  std::vector<SurveyMemoryRange> MemoryMap;
+  bool Truncated = false;
+};
+
+// Reads the records of a survey. Throws std::runtime_error naming the record that does not fit.
+FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data);
+
+// Puts what the survey found into Record (protocols, variables, the SMM core's phase, the heap).
+void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory, BootRecord &Record);
+
+}  // namespace sim
+
+#endif  // SIM_OVMF_FIRMWARE_SURVEY_H_
