@@ -21,6 +21,7 @@ extern EFI_GUID gEfiAcpiTableGuid;
 extern EFI_GUID gEfiSmbios3TableGuid;
 extern EFI_GUID gEfiLoadedImageProtocolGuid;
 extern EFI_GUID gEfiCpuArchProtocolGuid;
+extern EFI_GUID gEfiLoadedImageDevicePathProtocolGuid;
 }
 
 #endif  // UEFI_STANDARD_GUIDS_H_

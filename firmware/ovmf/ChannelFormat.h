@@ -63,6 +63,18 @@ enum SurveyKind : uint16_t {
   kSurveyInterface = 6,   // GUID, uint64_t where its interface lies
   kSurveyMemory = 7,      // uint32_t memory type, uint32_t 0, uint64_t physical start, uint64_t pages
   kSurveyTruncated = 8,   // the records did not all fit (no payload)
+  kSurveyEvent = 9,       // SurveyEvent, then WaitCount GUIDs: an event the image created and left open
+  kSurveyMemoryBefore = 10,  // as kSurveyMemory, for the map before the image was loaded
+};
+
+inline constexpr uint32_t kMostWaits = 4;
+
+struct SurveyEvent {
+  uint64_t Notify;  // the notify function's address
+  uint64_t Tpl;
+  uint32_t HasGroup;
+  uint32_t WaitCount;  // protocols it was registered for
+  uint8_t Group[16];
 };
 
 struct SurveySmmCall {

@@ -3,6 +3,7 @@
 // instructions trap, starts it, and tells ccxsim how the entry ended. It never returns: ccxsim
 // stops the machine once it has the boot, with the trap handlers still in place.
 #include "firmware/ovmf/Channel.h"
+#include "firmware/ovmf/EventWatch.h"
 #include "firmware/ovmf/Proxies.h"
 #include "firmware/ovmf/Survey.h"
 #include "firmware/ovmf/Traps.h"
@@ -127,6 +128,7 @@ extern "C" EFI_STATUS EFIAPI CcxOvmfPlatformEntry(EFI_HANDLE ImageHandle, EFI_SY
   Status = Boot->HandleProtocol(Image, &gEfiLoadedImageProtocolGuid, reinterpret_cast<VOID **>(&Loaded));
   if (EFI_ERROR(Status)) Fail("HandleProtocol(loaded image)", Status);
   const uint64_t Base = reinterpret_cast<uint64_t>(Loaded->ImageBase);
+  WatchImageEvents(SystemTable, Base, Loaded->ImageSize);
 
   Status = InstallTrapHandlers(Cpu, Base);
   if (EFI_ERROR(Status)) Fail("RegisterInterruptHandler", Status);

@@ -1,6 +1,7 @@
 #include "firmware/ovmf/Survey.h"
 
 #include "firmware/ovmf/Channel.h"
+#include "firmware/ovmf/EventWatch.h"
 #include "interfaces/QorvexGuids.h"
 #include "uefi/Hob.h"
 #include "uefi/SmmAccess2.h"
@@ -131,27 +132,45 @@ void SurveyHandles(EFI_BOOT_SERVICES *Boot, SurveyWriter &Writer) {
   Boot->FreePool(Handles);
 }
 
-void SurveyMemoryMap(EFI_BOOT_SERVICES *Boot, SurveyWriter &Writer) {
-  UINTN Size = 0, Key = 0, DescriptorSize = 0;
+// The firmware's memory map, in pool memory the caller keeps.
+struct MemoryMapCopy {
+  uint8_t *Bytes = nullptr;
+  UINTN Size = 0;
+  UINTN DescriptorSize = 0;
+};
+
+MemoryMapCopy CopyMemoryMap(EFI_BOOT_SERVICES *Boot) {
+  MemoryMapCopy Copied;
+  UINTN Key = 0;
   UINT32 Version = 0;
-  Boot->GetMemoryMap(&Size, nullptr, &Key, &DescriptorSize, &Version);
-  Size += 8 * DescriptorSize;
-  uint8_t *Map = nullptr;
-  if (DescriptorSize == 0 || Boot->AllocatePool(EfiBootServicesData, Size, reinterpret_cast<VOID **>(&Map)) != EFI_SUCCESS) return;
-  if (Boot->GetMemoryMap(&Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map), &Key, &DescriptorSize, &Version) == EFI_SUCCESS) {
-    for (UINTN Offset = 0; Offset + DescriptorSize <= Size; Offset += DescriptorSize) {
-      const auto *Descriptor = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map + Offset);
-      const uint32_t Type[2] = {Descriptor->Type, 0};
-      Writer.Put(kSurveyMemory, Type, 8, &Descriptor->PhysicalStart, 8, &Descriptor->NumberOfPages, 8);
-    }
+  Boot->GetMemoryMap(&Copied.Size, nullptr, &Key, &Copied.DescriptorSize, &Version);
+  Copied.Size += 8 * Copied.DescriptorSize;
+  if (Copied.DescriptorSize == 0 ||
+      Boot->AllocatePool(EfiBootServicesData, Copied.Size, reinterpret_cast<VOID **>(&Copied.Bytes)) != EFI_SUCCESS) {
+    return {};
   }
-  Boot->FreePool(Map);
+  if (Boot->GetMemoryMap(&Copied.Size, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Copied.Bytes), &Key,
+                         &Copied.DescriptorSize, &Version) != EFI_SUCCESS) {
+    Copied.Size = 0;
+  }
+  return Copied;
 }
+
+void PutMemoryMap(const MemoryMapCopy &Map, uint16_t Kind, SurveyWriter &Writer) {
+  for (UINTN Offset = 0; Map.DescriptorSize != 0 && Offset + Map.DescriptorSize <= Map.Size; Offset += Map.DescriptorSize) {
+    const auto *Descriptor = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map.Bytes + Offset);
+    const uint32_t Type[2] = {Descriptor->Type, 0};
+    Writer.Put(Kind, Type, 8, &Descriptor->PhysicalStart, 8, &Descriptor->NumberOfPages, 8);
+  }
+}
+
+MemoryMapCopy gMapBefore;
 
 }  // namespace
 
 EFI_STATUS TakeBaseline(EFI_SYSTEM_TABLE *SystemTable) {
   EFI_BOOT_SERVICES *Boot = SystemTable->BootServices;
+  gMapBefore = CopyMemoryMap(Boot);
   EFI_STATUS Status = Boot->LocateHandleBuffer(AllHandles, nullptr, nullptr, &gHandleCountBefore, &gHandlesBefore);
   if (EFI_ERROR(Status)) return Status;
   uint8_t *Data = nullptr;
@@ -236,7 +255,16 @@ VOID SendSurvey(EFI_SYSTEM_TABLE *SystemTable) {
     const uint64_t Address = reinterpret_cast<uint64_t>(Heap);
     Writer.Put(kSurveyInterface, &gQorvexHeapProtocolGuid, 16, &Address, 8);
   }
-  SurveyMemoryMap(Boot, Writer);
+  UINTN EventCount = 0;
+  const WatchedEvent *Events = WatchedEvents(EventCount);
+  for (UINTN Index = 0; Index < EventCount; Index++) {
+    if (!Events[Index].Open) continue;
+    Writer.Put(kSurveyEvent, &Events[Index].Record, sizeof(SurveyEvent), Events[Index].Waits,
+               Events[Index].Record.WaitCount * sizeof(EFI_GUID));
+  }
+  PutMemoryMap(gMapBefore, kSurveyMemoryBefore, Writer);
+  const MemoryMapCopy After = CopyMemoryMap(Boot);
+  PutMemoryMap(After, kSurveyMemory, Writer);
   const UINTN Used = Writer.Finish();
 
   Mailbox &Box = AcquireChannel(kSurvey, ThisProcessor());

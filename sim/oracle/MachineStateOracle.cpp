@@ -30,6 +30,27 @@ size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot) {
   return Description.SiblingAtStart("mp_services") ? EntryStep(Boot) : StepOf(Boot, "arrival of mp_services");
 }
 
+std::optional<uint32_t> MemoryTypeAfterBoot(Platform &Machine, const BootRecord &Boot, uint64_t Address) {
+  if (Boot.FirmwareMapAfter.empty()) return Machine.Core().Memory().TypeAt(Address);
+  for (const MemoryRange &Range : Boot.FirmwareMapAfter) {
+    if (Address >= Range.base && Address - Range.base < Range.pages * EFI_PAGE_SIZE) return Range.type;
+  }
+  return std::nullopt;
+}
+
+uint64_t PagesTakenAs(Platform &Machine, const BootRecord &Boot, uint32_t Type) {
+  // Simulated DRAM starts free: every page of another type was taken during the boot. Real
+  // firmware has its own before the image is loaded.
+  const auto Count = [Type](const std::vector<MemoryRange> &Map) {
+    uint64_t Pages = 0;
+    for (const MemoryRange &Range : Map) Pages += Range.type == Type ? Range.pages : 0;
+    return Pages;
+  };
+  if (Boot.FirmwareMapAfter.empty()) return Count(Machine.Core().Memory().Map());
+  const uint64_t After = Count(Boot.FirmwareMapAfter), Before = Count(Boot.FirmwareMapBefore);
+  return After > Before ? After - Before : 0;
+}
+
 bool ShowedFatalStop(const BootRecord &Boot, uint32_t Code) {
   return std::find(Boot.FatalStops.begin(), Boot.FatalStops.end(), Code) != Boot.FatalStops.end();
 }

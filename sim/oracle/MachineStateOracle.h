@@ -66,6 +66,11 @@ size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot);
 // a fatal stop.
 constexpr uint32_t kFatalRmpProbe = 0x30910832;
 constexpr uint32_t kFatalRmpReserve = 0x30910855;
+// The memory type at Address once the boot is over, and the pages of Type the boot took: from the
+// firmware's maps for a boot inside real firmware, else from the simulated core's.
+std::optional<uint32_t> MemoryTypeAfterBoot(Platform &Machine, const BootRecord &Boot, uint64_t Address);
+uint64_t PagesTakenAs(Platform &Machine, const BootRecord &Boot, uint32_t Type);
+
 bool ShowedFatalStop(const BootRecord &Boot, uint32_t Code);
 
 // Whether the driver's initialization runs at all: it gives up at once unless the fabric's NUMA,

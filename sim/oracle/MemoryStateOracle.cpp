@@ -114,15 +114,10 @@ void CheckReverseMapTable(Platform &Machine, const BootRecord &Boot, std::vector
 
 void CheckMemoryMap(Platform &Machine, const BootRecord &Boot, std::vector<std::string> &Errors) {
   AnswerCheck Check("machine state", Errors);
-  // DRAM starts free: every page of another type than boot-services memory was taken during the
-  // boot. Reserved memory is the reverse-map table's alone; ACPI NVS the PCC subspace's 48 pages,
-  // each registered region inside them.
-  uint64_t ReservedPages = 0;
-  uint64_t NvsPages = 0;
-  for (const MemoryRange &Range : Machine.Core().Memory().Map()) {
-    if (Range.type == EfiReservedMemoryType) ReservedPages += Range.pages;
-    if (Range.type == EfiACPIMemoryNVS) NvsPages += Range.pages;
-  }
+  // Reserved memory the boot took is the reverse-map table's alone; ACPI NVS the PCC subspace's
+  // 48 pages, each registered region inside them.
+  const uint64_t ReservedPages = PagesTakenAs(Machine, Boot, EfiReservedMemoryType);
+  const uint64_t NvsPages = PagesTakenAs(Machine, Boot, EfiACPIMemoryNVS);
   uint64_t ExpectedReserved = 0;
   const std::optional<ExpectedRmp> Table = ExpectedReverseMapTable(Machine, Boot);
   if (Table && InitializationRuns(Machine.Description()) && !ShowedFatalStop(Boot, kFatalRmpProbe)) {
@@ -131,7 +126,7 @@ void CheckMemoryMap(Platform &Machine, const BootRecord &Boot, std::vector<std::
   Check.Field("memory map", "pages of reserved memory", ExpectedReserved, ReservedPages);
   const std::vector<uint64_t> PccRegions = RegisteredPccRegions(Machine);
   for (uint64_t Region : PccRegions) {
-    const std::optional<uint32_t> Type = Machine.Core().Memory().TypeAt(Region);
+    const std::optional<uint32_t> Type = MemoryTypeAfterBoot(Machine, Boot, Region);
     Check.Field("PCC region at " + Hex(Region), "memory type", EfiACPIMemoryNVS, Type.value_or(EfiMaxMemoryType));
   }
   Check.Field("memory map", "pages of ACPI NVS memory", PccRegions.size() * kPccRegionPages, NvsPages);

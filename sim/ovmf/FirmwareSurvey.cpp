@@ -1,5 +1,6 @@
 #include "sim/ovmf/FirmwareSurvey.h"
 
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
@@ -96,9 +97,23 @@ FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data) {
         if (SameGuid(Take<EFI_GUID>(Body, 0), gQorvexHeapProtocolGuid)) Survey.HeapInterface = Take<uint64_t>(Body, 16);
         break;
       case kSurveyMemory:
+      case kSurveyMemoryBefore:
         Needs(24);
-        Survey.MemoryMap.push_back({Take<uint32_t>(Body, 0), Take<uint64_t>(Body, 8), Take<uint64_t>(Body, 16)});
+        (Entry.Kind == kSurveyMemory ? Survey.MemoryMap : Survey.MemoryMapBefore)
+            .push_back({Take<uint32_t>(Body, 0), Take<uint64_t>(Body, 8), Take<uint64_t>(Body, 16)});
         break;
+      case kSurveyEvent: {
+        Needs(sizeof(SurveyEvent));
+        const auto Seen = Take<SurveyEvent>(Body, 0);
+        Needs(sizeof(SurveyEvent) + uint64_t(Seen.WaitCount) * sizeof(EFI_GUID));
+        FirmwareSurvey::Event Made{Seen.Notify, Seen.Tpl, std::nullopt, {}};
+        if (Seen.HasGroup != 0) Made.Group = Take<EFI_GUID>(Body, offsetof(SurveyEvent, Group));
+        for (uint32_t Index = 0; Index < Seen.WaitCount; Index++) {
+          Made.WaitsFor.push_back(Take<EFI_GUID>(Body, sizeof(SurveyEvent) + Index * sizeof(EFI_GUID)));
+        }
+        Survey.Events.push_back(std::move(Made));
+        break;
+      }
       case kSurveyTruncated:
         Survey.Truncated = true;
         break;
@@ -109,13 +124,30 @@ FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data) {
   return Survey;
 }
 
-void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory, BootRecord &Record) {
+void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory,
+                         const std::function<std::string(uint64_t)> &NameOf, BootRecord &Record) {
   Record.Installed.clear();
   for (const auto &[Handle, Guid] : Survey.Installed) Record.Installed.push_back({"handle " + std::to_string(Handle), GuidName(Guid)});
   Record.OcCompletions = 0;
   for (const InstalledEntry &Entry : Record.Installed) {
     if (Entry.Protocol == "gQorvexCcxOcCompleteProtocolGuid") Record.OcCompletions++;
   }
+  Record.Armed.clear();
+  for (const FirmwareSurvey::Event &Event : Survey.Events) {
+    ArmedEvent Armed;
+    Armed.Notify = Event.Notify != 0 ? NameOf(Event.Notify) : "";
+    Armed.Tpl = Event.Tpl;
+    if (Event.Group) Armed.Group = GuidName(*Event.Group);
+    for (const EFI_GUID &Guid : Event.WaitsFor) Armed.WaitsFor.push_back(GuidName(Guid));
+    Record.Armed.push_back(Armed);
+  }
+  const auto Ranges = [](const std::vector<SurveyMemoryRange> &Map) {
+    std::vector<MemoryRange> Made;
+    for (const SurveyMemoryRange &Range : Map) Made.push_back({Range.Base, Range.Pages, Range.Type});
+    return Made;
+  };
+  Record.FirmwareMapBefore = Ranges(Survey.MemoryMapBefore);
+  Record.FirmwareMapAfter = Ranges(Survey.MemoryMap);
   Record.Variables = Survey.Variables;
   Record.SmmCore = Survey.SmmCore;
   Record.Heap = HeapSnapshot{};

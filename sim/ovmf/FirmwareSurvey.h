@@ -6,6 +6,7 @@
 #define SIM_OVMF_FIRMWARE_SURVEY_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,14 +30,24 @@ struct FirmwareSurvey {
   SmmCorePhaseRecord SmmCore;
   std::optional<uint64_t> HeapInterface;
   std::vector<SurveyMemoryRange> MemoryMap;
+  std::vector<SurveyMemoryRange> MemoryMapBefore;
+  struct Event {
+    uint64_t Notify = 0;
+    uint64_t Tpl = 0;
+    std::optional<EFI_GUID> Group;
+    std::vector<EFI_GUID> WaitsFor;
+  };
+  std::vector<Event> Events;  // the image's events still open
   bool Truncated = false;
 };
 
 // Reads the records of a survey. Throws std::runtime_error naming the record that does not fit.
 FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data);
 
-// Puts what the survey found into Record (protocols, variables, the SMM core's phase, the heap).
-void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory, BootRecord &Record);
+// Puts what the survey found into Record (protocols, events, variables, the SMM core's phase, the
+// heap, the memory maps). NameOf names the function at an address of the image.
+void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory,
+                         const std::function<std::string(uint64_t)> &NameOf, BootRecord &Record);
 
 }  // namespace sim
 

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "sim/HexText.h"
 #include "sim/cpu/CurrentProcessor.h"
+#include "sim/image/PeSymbols.h"
 #include "sim/ovmf/ChannelLink.h"
 #include "sim/ovmf/GuestMemory.h"
 #include "sim/ovmf/RemoteRequests.h"
@@ -92,7 +94,13 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   // The firmware's own state (protocols, variables, the SMM core's phase, the heap) is OVMF's, as
   // the package found it; what follows from the heap is taken again from there.
   if (Requests.Survey()) {
-    ApplyFirmwareSurvey(*Requests.Survey(), Memory, Record);
+    const std::map<uint32_t, std::string> Functions = ReadPeFunctionSymbols(Image.File, *Image.Info);
+    const uint64_t Base = Requests.ImageBase();
+    const auto NameOf = [&Functions, Base](uint64_t Address) {
+      const auto Found = Address >= Base ? Functions.find(static_cast<uint32_t>(Address - Base)) : Functions.end();
+      return Found != Functions.end() ? ShortFunctionName(Found->second) : Hex(Address);
+    };
+    ApplyFirmwareSurvey(*Requests.Survey(), Memory, NameOf, Record);
     Record.S3Tokens = TakeS3TokensSnapshot(Machine, Record.Heap, ReadGuest);
   }
   if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);

@@ -30,18 +30,7 @@ std::string FunctionName(const void *Address, const DriverLoader *Loader) {
   if (Symbol.empty() && Address != nullptr && dladdr(Address, &Info) != 0 && Info.dli_sname != nullptr) {
     Symbol = Info.dli_sname;
   }
-  if (!Symbol.empty()) {
-    int Status = 0;
-    char *Demangled = abi::__cxa_demangle(Symbol.c_str(), nullptr, nullptr, &Status);
-    std::string Name = Status == 0 && Demangled != nullptr ? Demangled : Symbol;
-    std::free(Demangled);
-    // "CcxImage::CcxReadyToBoot(void*, void*)" reads better as "CcxReadyToBoot".
-    const size_t Paren = Name.find('(');
-    if (Paren != std::string::npos) Name.erase(Paren);
-    const size_t Scope = Name.rfind("::");
-    if (Scope != std::string::npos) Name.erase(0, Scope + 2);
-    return Name;
-  }
+  if (!Symbol.empty()) return ShortFunctionName(Symbol);
   char Text[32];
   std::snprintf(Text, sizeof(Text), "%p", Address);
   return Text;
@@ -78,6 +67,19 @@ std::vector<MsrChange> CollectMsrChanges(ProcessorSet &Processors) {
 }
 
 }  // namespace
+
+std::string ShortFunctionName(const std::string &Symbol) {
+  int Status = 0;
+  char *Demangled = abi::__cxa_demangle(Symbol.c_str(), nullptr, nullptr, &Status);
+  std::string Name = Status == 0 && Demangled != nullptr ? Demangled : Symbol;
+  std::free(Demangled);
+  // "CcxImage::CcxReadyToBoot(void*, void*)" reads better as "CcxReadyToBoot".
+  const size_t Paren = Name.find('(');
+  if (Paren != std::string::npos) Name.erase(Paren);
+  const size_t Scope = Name.rfind("::");
+  if (Scope != std::string::npos) Name.erase(0, Scope + 2);
+  return Name;
+}
 
 void CollectBootRecord(Platform &Machine, BootRecord &Record, const DriverLoader *Loader) {
   std::map<EFI_HANDLE, std::string> HandleNames;
@@ -132,6 +134,9 @@ EFI_HANDLE InstallLoadedImage(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &Load
   LoadedImage.ImageDataType = EfiBootServicesData;
   EFI_HANDLE Handle = nullptr;
   Machine.Core().InstallProtocol(Handle, gEfiLoadedImageProtocolGuid, &LoadedImage);
+  // LoadImage puts the image's device path on its handle too; an image loaded from a buffer with no
+  // device path gets the protocol with a null interface, as real firmware's loader installs it.
+  Machine.Core().InstallProtocol(Handle, gEfiLoadedImageDevicePathProtocolGuid, nullptr);
   return Handle;
 }
 

@@ -129,6 +129,13 @@ struct BootRecord {
   // For a boot of the delivered image: where it was loaded and the traps it took, by kind.
   uint64_t ImageBase = 0;
   std::vector<std::pair<std::string, uint64_t>> Traps;
+  // For a boot inside real firmware: the firmware's memory map before the image was loaded and
+  // after the boot, which stand for the simulated core's map (empty in a simulator boot).
+  std::vector<MemoryRange> FirmwareMapBefore;
+  std::vector<MemoryRange> FirmwareMapAfter;
+  // Whether the events the driver left armed could be seen (real firmware shows them only when
+  // the package watched the driver create them).
+  bool EventsSeen = true;
   // How the machine's state after the boot differs from what the machine calls for, one sentence
   // each (BootOptions::CheckState); empty when nothing checked it.
   std::vector<std::string> StateErrors;
@@ -137,6 +144,10 @@ struct BootRecord {
 // Boots Image on Description once. Throws MachineError or std::runtime_error when the platform
 // itself can't be built.
 BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, const BootOptions &Options);
+
+// A function's symbol as the report names it: demangled, without its scope and parameters
+// ("CcxImage::CcxReadyToBoot(void*, void*)" is "CcxReadyToBoot").
+std::string ShortFunctionName(const std::string &Symbol);
 
 // Fills Record with what the machine shows once a boot is over: protocols and events, POST codes,
 // MSR changes, variables, the heap, the SMM, SNP and S3 state, the accesses of each phase. Loader

@@ -17,6 +17,7 @@ std::string GuidName(const EFI_GUID &Guid) {
       CCX_GUID_NAME(gEfiEventReadyToBootGuid)
       CCX_GUID_NAME(gEfiHobListGuid)
       CCX_GUID_NAME(gEfiLoadedImageProtocolGuid)
+      CCX_GUID_NAME(gEfiLoadedImageDevicePathProtocolGuid)
       CCX_GUID_NAME(gEfiMpServiceProtocolGuid)
       CCX_GUID_NAME(gEfiPcdProtocolGuid)
       CCX_GUID_NAME(gEfiSmbios3TableGuid)
