@@ -1,5 +1,6 @@
 #include "sim/ovmf/FirmwareSurvey.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
@@ -148,6 +149,18 @@ void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory
   };
   Record.FirmwareMapBefore = Ranges(Survey.MemoryMapBefore);
   Record.FirmwareMapAfter = Ranges(Survey.MemoryMap);
+  // The reverse-map table lies in the firmware's memory: reserved there, page by page, and in RAM
+  // this process can read.
+  if (Record.Snp.TableLast != 0 && Record.Snp.TableLast >= Record.Snp.TableFirst) {
+    bool Reserved = Record.Snp.TableLast < Memory.Size() && Record.Snp.TableFirst >= GuestMemory::kIdentityFloor;
+    for (uint64_t Page = Record.Snp.TableFirst & ~uint64_t(4095); Reserved && Page <= Record.Snp.TableLast; Page += 4096) {
+      const auto Range = std::find_if(Survey.MemoryMap.begin(), Survey.MemoryMap.end(), [Page](const SurveyMemoryRange &Each) {
+        return Page >= Each.Base && Page - Each.Base < Each.Pages * 4096;
+      });
+      Reserved = Range != Survey.MemoryMap.end() && Range->Type == EfiReservedMemoryType;
+    }
+    Record.Snp.TableReserved = Reserved;
+  }
   Record.Variables = Survey.Variables;
   Record.SmmCore = Survey.SmmCore;
   Record.Heap = HeapSnapshot{};
