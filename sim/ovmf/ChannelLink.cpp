@@ -60,7 +60,7 @@ ChannelLink::~ChannelLink() {
   close(Listener_);
 }
 
-void ChannelLink::ReadConsole(QemuProcess &Qemu) {
+void ChannelLink::ReadConsole(FirmwareProcess &Qemu) {
   char Buffer[4096];
   const ssize_t Got = read(Qemu.Console(), Buffer, sizeof(Buffer));
   if (Got <= 0) return;
@@ -110,7 +110,7 @@ bool ChannelLink::ReadChannel(const GuestMemory &Memory, const std::function<boo
   return true;
 }
 
-void ChannelLink::Serve(QemuProcess &Qemu, const GuestMemory &Memory, std::chrono::steady_clock::time_point Deadline,
+void ChannelLink::Serve(FirmwareProcess &Qemu, const GuestMemory &Memory, std::chrono::steady_clock::time_point Deadline,
                         const std::function<bool(Mailbox &)> &Answer) {
   for (;;) {
     const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());

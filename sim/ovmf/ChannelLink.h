@@ -31,15 +31,15 @@ class ChannelLink {
 
   // Serves requests until Answer returns false (after its answer is sent) or Deadline passes.
   // Answer gets the mailbox holding a request and fills in the answer. Throws ChannelError when
-  // QEMU exits first, the deadline passes, or the guest breaks the format.
-  void Serve(QemuProcess &Qemu, const GuestMemory &Memory, std::chrono::steady_clock::time_point Deadline,
+  // the firmware's process exits first, the deadline passes, or the guest breaks the format.
+  void Serve(FirmwareProcess &Qemu, const GuestMemory &Memory, std::chrono::steady_clock::time_point Deadline,
              const std::function<bool(ccx_channel::Mailbox &)> &Answer);
 
   // Everything OVMF wrote to its console so far.
   const std::string &Console() const { return Console_; }
 
  private:
-  void ReadConsole(QemuProcess &Qemu);
+  void ReadConsole(FirmwareProcess &Qemu);
   bool ReadChannel(const GuestMemory &Memory, const std::function<bool(ccx_channel::Mailbox &)> &Answer);
   void SendAnswered();
 

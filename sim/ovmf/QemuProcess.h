@@ -37,20 +37,30 @@ void CheckOvmfSetup(const OvmfSettings &Settings);
 // The RAM the machine gets for a number of processors.
 uint64_t GuestRamBytes(size_t Processors);
 
-class QemuProcess {
+// What the channel needs of the process that runs the firmware: its console, and whether it
+// still runs.
+class FirmwareProcess {
+ public:
+  virtual ~FirmwareProcess() = default;
+  virtual int Console() const = 0;
+  // Sends keys to the console (the shell waits for one before it runs startup.nsh).
+  virtual void Type(const std::string &Keys) = 0;
+  // True once the process has exited; Status then holds its wait status.
+  virtual bool Exited(int &Status) = 0;
+};
+
+class QemuProcess : public FirmwareProcess {
  public:
   // Lays out the disk and the variable store, and starts QEMU. The RAM file and the socket must
   // exist already (the channel listens before QEMU connects).
   QemuProcess(const OvmfSettings &Settings, const QemuFiles &Files, size_t Processors, uint64_t RamBytes);
-  ~QemuProcess();  // stops QEMU if it still runs
+  ~QemuProcess() override;  // stops QEMU if it still runs
   QemuProcess(const QemuProcess &) = delete;
   QemuProcess &operator=(const QemuProcess &) = delete;
 
-  int Console() const { return ConsoleOut_; }
-  // Sends keys to the console (the shell waits for one before it runs startup.nsh).
-  void Type(const std::string &Keys);
-  // True once QEMU has exited; Status then holds its wait status.
-  bool Exited(int &Status);
+  int Console() const override { return ConsoleOut_; }
+  void Type(const std::string &Keys) override;
+  bool Exited(int &Status) override;
   void Stop();
 
  private:
