@@ -23,7 +23,8 @@ const char *const kDiffUsage =
     "                      one key and [*] for any one element, e.g. --ignore 'boots[*].hardware_accesses'\n"
     "  --ignore-file FILE  the patterns in FILE, one a line; blank lines and lines starting with # are left out\n"
     "  --preset NAME       a compiled-in ignore file: image, what an image boot truly differs in from a\n"
-    "                      host boot (data/diff-image-vs-host.ignore)\n"
+    "                      host boot (data/diff-image-vs-host.ignore); ovmf, what a boot inside OVMF\n"
+    "                      differs in from the simulator's boot of the image (data/diff-sim-vs-ovmf.ignore)\n"
     "  exit status: 0 the reports agree, 1 they differ, 2 a usage error or a file that cannot be read\n";
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "arch/Cpuid.h"
 #include "arch/host/HostHooks.h"
+#include "sim/image/LongModeDecoder.h"
 
 namespace sim {
 namespace {
@@ -75,15 +76,6 @@ class Registers {
  private:
   greg_t *Gregs_;
 };
-
-const ZydisDecoder &Decoder() {
-  static const ZydisDecoder Instance = [] {
-    ZydisDecoder Made;
-    ZydisDecoderInit(&Made, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64);
-    return Made;
-  }();
-  return Instance;
-}
 
 TrapOutcome Done(TrapKind Kind) { return {TrapOutcome::Emulated, Kind, ""}; }
 
@@ -197,6 +189,15 @@ void SetEdxEax(Registers &Regs, uint64_t Value) {
 
 }  // namespace
 
+const ZydisDecoder &LongModeDecoder() {
+  static const ZydisDecoder Instance = [] {
+    ZydisDecoder Made;
+    ZydisDecoderInit(&Made, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64);
+    return Made;
+  }();
+  return Instance;
+}
+
 const char *TrapKindName(TrapKind Kind) {
   switch (Kind) {
     case TrapKind::Cpuid: return "cpuid";
@@ -237,7 +238,7 @@ TrapOutcome EmulateInstructionBytes(ucontext_t &Context, const uint8_t *Bytes, s
   Registers Regs(Context);
   ZydisDecodedInstruction Instruction;
   ZydisDecodedOperand Operands[ZYDIS_MAX_OPERAND_COUNT];
-  if (ZYAN_FAILED(ZydisDecoderDecodeFull(&Decoder(), Bytes, Available < 15 ? Available : 15, &Instruction,
+  if (ZYAN_FAILED(ZydisDecoderDecodeFull(&LongModeDecoder(), Bytes, Available < 15 ? Available : 15, &Instruction,
                                          Operands))) {
     return Refused("(undecodable)", "not a valid instruction");
   }

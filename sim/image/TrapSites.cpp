@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "sim/image/LongModeDecoder.h"
 #include "sim/image/PeFormat.h"
 #include "sim/image/PeSymbols.h"
 
@@ -43,15 +44,6 @@ bool TrapKindOf(const ZydisDecodedInstruction &Instruction, TrapKind &Kind) {
   return false;
 }
 
-const ZydisDecoder &Decoder() {
-  static const ZydisDecoder Instance = [] {
-    ZydisDecoder Made;
-    ZydisDecoderInit(&Made, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64);
-    return Made;
-  }();
-  return Instance;
-}
-
 }  // namespace
 
 std::vector<TrapSite> FindTrapSites(std::span<const uint8_t> File, const PeImageInfo &Info) {
@@ -79,7 +71,7 @@ std::vector<TrapSite> FindTrapSites(std::span<const uint8_t> File, const PeImage
       uint32_t Offset = Starts[Run];
       while (Offset < Starts[Run + 1]) {
         ZydisDecodedInstruction Instruction;
-        if (ZYAN_FAILED(ZydisDecoderDecodeInstruction(&Decoder(), nullptr, Code + Offset, Size - Offset,
+        if (ZYAN_FAILED(ZydisDecoderDecodeInstruction(&LongModeDecoder(), nullptr, Code + Offset, Size - Offset,
                                                       &Instruction))) {
           Offset++;  // not code (padding or data): try the next byte
           continue;

@@ -41,15 +41,8 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   Record.Image = Image.Name;
   Record.Machine = Description.Name;
   std::mutex NotesLock;
-  PlatformOptions PlatformSettings;
-  PlatformSettings.VariableFile = Options.VariableFile;
-  PlatformSettings.Schedule = Options.Faults;
-  PlatformSettings.Notes = [&](const std::string &Note) {
-    std::lock_guard<std::mutex> Guard(NotesLock);
-    Record.Notes.push_back(Note);
-  };
   BootControl Control;
-  Platform Machine(Description, PlatformSettings, Control);
+  Platform Machine(Description, PlatformOptionsFor(Options, Record, NotesLock), Control);
 
   RemoteImage Remote;
   Remote.Name = Image.Name;

@@ -68,6 +68,17 @@ std::vector<MsrChange> CollectMsrChanges(ProcessorSet &Processors) {
 
 }  // namespace
 
+PlatformOptions PlatformOptionsFor(const BootOptions &Options, BootRecord &Record, std::mutex &NotesLock) {
+  PlatformOptions Settings;
+  Settings.VariableFile = Options.VariableFile;
+  Settings.Schedule = Options.Faults;
+  Settings.Notes = [&Record, &NotesLock](const std::string &Note) {
+    std::lock_guard<std::mutex> Guard(NotesLock);
+    Record.Notes.push_back(Note);
+  };
+  return Settings;
+}
+
 std::string ShortFunctionName(const std::string &Symbol) {
   int Status = 0;
   char *Demangled = abi::__cxa_demangle(Symbol.c_str(), nullptr, nullptr, &Status);
@@ -151,13 +162,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   Record.Image = Options.Loader != nullptr ? Options.Loader->Name() : Image.Name;
   Record.Machine = Description.Name;
   std::mutex NotesLock;
-  PlatformOptions Settings;
-  Settings.VariableFile = Options.VariableFile;
-  Settings.Schedule = Options.Faults;
-  Settings.Notes = [&](const std::string &Note) {
-    std::lock_guard<std::mutex> Guard(NotesLock);
-    Record.Notes.push_back(Note);
-  };
+  const PlatformOptions Settings = PlatformOptionsFor(Options, Record, NotesLock);
   BootControl Control;
   Platform Machine(Description, Settings, Control);
   if (Options.Timeline != nullptr) Options.Timeline->Attach(Machine);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -148,6 +149,10 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
 // A function's symbol as the report names it: demangled, without its scope and parameters
 // ("CcxImage::CcxReadyToBoot(void*, void*)" is "CcxReadyToBoot").
 std::string ShortFunctionName(const std::string &Symbol);
+
+// The platform's settings for a boot of Options whose simulator notes go into Record (guarded by
+// NotesLock, since APs may add them).
+PlatformOptions PlatformOptionsFor(const BootOptions &Options, BootRecord &Record, std::mutex &NotesLock);
 
 // Fills Record with what the machine shows once a boot is over: protocols and events, POST codes,
 // MSR changes, variables, the heap, the SMM, SNP and S3 state, the accesses of each phase. Loader

@@ -196,7 +196,7 @@ TEST(DiffCommand, BadIgnoreFilesAndPresetsExitWithTwoNamingTheFile) {
       {{"--ignore-file", Bad, "a.json", "b.json"},
        "ccxsim: " + Bad + ":2: ignore pattern \"boots..x\": expected a key, not '.' at column 7\n" + kDiffUsage},
       {{"--preset", "imgae", "a.json", "b.json"},
-       "ccxsim: unknown preset \"imgae\" (known: image)\n" + std::string(kDiffUsage)},
+       "ccxsim: unknown preset \"imgae\" (known: image, ovmf)\n" + std::string(kDiffUsage)},
       {{"a.json", "b.json", "--preset"}, "ccxsim: --preset needs a name\n" + std::string(kDiffUsage)},
   };
   for (const auto &[Arguments, Message] : Cases) {
