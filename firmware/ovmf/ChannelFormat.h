@@ -34,7 +34,8 @@ enum Request : uint32_t {
                     // buffers the machine's other components own (the SMM communication buffer)
   kImageBytes = 2,  // Value: where the host is to write the image file (HelloAnswer::ImageSize bytes)
   kTrap = 3,        // #UD at a rewritten site: Regs, Value the image's base
-  kPageFault = 4,   // #PF in a register window: Regs, FaultAddress (CR2), Instruction the bytes at RIP
+  kPageFault = 4,   // #PF in a register window: Regs, FaultAddress (CR2), Instruction the bytes at RIP,
+                    // Data the 16 XMM registers (kXmmBytes), which the answer may change
   kStep = 5,        // a boot step begins: Data its name
   kFinish = 6,      // the boot is over: Value the entry point's status
   kFailure = 7,     // the package hit something it cannot go on from: Data says what
@@ -45,7 +46,15 @@ enum Request : uint32_t {
   kHobs = 10,       // the answer's Data holds the HOBs the machine's earlier phases left, to be added
                     // to the firmware's HOB list
   kSurvey = 11,     // what the firmware holds after the boot: Data is a list of SurveyEntry records
+  kAfterBoot = 12,  // the boot is played: the package waits for the calls the outside table builders
+                    // make (answers kCallGuest) until the answer is kResume; Value: the boot
+                    // services table, whose functions ccxsim may call too (GetMemoryMap)
+  kCallDone = 13,   // the function of the last kCallGuest returned: Value is what it returned
+  kPages = 14,      // the image took pages (FaultAddress the count, Value the address, Data a uint32_t
+                    // memory type) or, with the type kPagesFreed, gave them back
 };
+
+inline constexpr uint32_t kPagesFreed = 0xFFFFFFFF;
 
 // One record of kSurvey's Data: the tag, then Size bytes.
 struct SurveyEntry {
@@ -55,7 +64,8 @@ struct SurveyEntry {
 };
 
 enum SurveyKind : uint16_t {
-  kSurveyInstalled = 1,   // uint32_t handle (1 = the first handle made since the package started), GUID
+  kSurveyInstalled = 1,   // uint32_t handle (1 = the first handle made since the package started), GUID,
+                          // uint64_t where the protocol's interface lies
   kSurveyVariable = 2,    // GUID, uint32_t name bytes, uint32_t data bytes, the UCS-2 name, the data
   kSurveySmmCall = 3,     // SurveySmmCall
   kSurveySmramRegion = 4, // uint64_t physical start, CPU start, size, region state
@@ -88,6 +98,8 @@ enum SmmOperation : uint32_t { kSmmGetCapabilities = 0, kSmmOpen = 1, kSmmClose 
 enum Answer : uint32_t {
   kResume = 1,  // done; for kTrap and kPageFault Regs hold the registers to resume with
   kStop = 2,    // the host ended the boot (Data says why); the processor must not go on
+  kCallGuest = 3,  // to kAfterBoot or kCallDone: call the function at Value with the kCallArguments
+                   // arguments in Data, then send kCallDone
 };
 
 struct Registers {
@@ -135,6 +147,7 @@ struct AddressWindow {
 inline constexpr uint32_t kProxyCount = 32;
 inline constexpr uint32_t kSlotsPerProxy = 64;
 inline constexpr uint32_t kCallArguments = 10;
+inline constexpr uint32_t kXmmBytes = 16 * 16;
 
 // The answer to kArrive: Count, then Count offers, each followed by Slots values.
 struct OfferList {

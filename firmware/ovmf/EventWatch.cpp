@@ -1,5 +1,7 @@
 #include "firmware/ovmf/EventWatch.h"
 
+#include "firmware/ovmf/Channel.h"
+
 namespace ccx_ovmf {
 namespace {
 
@@ -17,6 +19,8 @@ decltype(EFI_BOOT_SERVICES::CreateEvent) gCreateEvent;
 decltype(EFI_BOOT_SERVICES::CreateEventEx) gCreateEventEx;
 decltype(EFI_BOOT_SERVICES::CloseEvent) gCloseEvent;
 decltype(EFI_BOOT_SERVICES::RegisterProtocolNotify) gRegisterProtocolNotify;
+decltype(EFI_BOOT_SERVICES::AllocatePages) gAllocatePages;
+decltype(EFI_BOOT_SERVICES::FreePages) gFreePages;
 
 bool FromImage(const void *ReturnAddress) {
   const uint64_t Address = reinterpret_cast<uint64_t>(ReturnAddress);
@@ -71,6 +75,32 @@ EFI_STATUS EFIAPI WatchRegisterProtocolNotify(EFI_GUID *Protocol, EFI_EVENT Even
   return Status;
 }
 
+// Real firmware may hand pages out of a stretch its memory map already shows as their type, so
+// ccxsim learns of the image's page allocations as they happen.
+void TellPages(uint64_t Address, UINTN Pages, uint32_t Type) {
+  Mailbox &Box = AcquireChannel(kPages, ThisProcessor());
+  Box.Header.Value = Address;
+  Box.Header.FaultAddress = Pages;
+  __builtin_memcpy(Box.Data, &Type, sizeof(Type));
+  Box.Header.DataSize = sizeof(Type);
+  const uint32_t Answer = Exchange();
+  ReleaseChannel();
+  if (Answer != kResume) Park();
+}
+
+EFI_STATUS EFIAPI WatchAllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
+                                     EFI_PHYSICAL_ADDRESS *Memory) {
+  const EFI_STATUS Status = gAllocatePages(Type, MemoryType, Pages, Memory);
+  if (Status == EFI_SUCCESS && FromImage(__builtin_return_address(0))) TellPages(*Memory, Pages, MemoryType);
+  return Status;
+}
+
+EFI_STATUS EFIAPI WatchFreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
+  const EFI_STATUS Status = gFreePages(Memory, Pages);
+  if (Status == EFI_SUCCESS && FromImage(__builtin_return_address(0))) TellPages(Memory, Pages, kPagesFreed);
+  return Status;
+}
+
 }  // namespace
 
 VOID WatchImageEvents(EFI_SYSTEM_TABLE *SystemTable, uint64_t ImageBase, uint64_t ImageSize) {
@@ -81,6 +111,10 @@ VOID WatchImageEvents(EFI_SYSTEM_TABLE *SystemTable, uint64_t ImageBase, uint64_
   gCreateEventEx = gBoot->CreateEventEx;
   gCloseEvent = gBoot->CloseEvent;
   gRegisterProtocolNotify = gBoot->RegisterProtocolNotify;
+  gAllocatePages = gBoot->AllocatePages;
+  gFreePages = gBoot->FreePages;
+  gBoot->AllocatePages = WatchAllocatePages;
+  gBoot->FreePages = WatchFreePages;
   gBoot->CreateEvent = WatchCreateEvent;
   gBoot->CreateEventEx = WatchCreateEventEx;
   gBoot->CloseEvent = WatchCloseEvent;

@@ -1,7 +1,8 @@
-// The events the image creates, as real firmware holds them: the package wraps the boot services'
-// event calls, records those made from the image's code (notify function, TPL, group, the
-// protocols each waits for) and forwards every call to the firmware unchanged. The events still
-// open after the boot are what the report shows as left armed.
+// The events the image creates and the pages it takes, as real firmware holds them: the package
+// wraps the boot services' event and page calls, records those made from the image's code (notify
+// function, TPL, group, the protocols each waits for) and tells ccxsim of every page allocation as
+// it happens, and forwards every call to the firmware unchanged. The events still open after the
+// boot are what the report shows as left armed.
 #ifndef FIRMWARE_OVMF_EVENT_WATCH_H_
 #define FIRMWARE_OVMF_EVENT_WATCH_H_
 

@@ -45,6 +45,31 @@ void Describe(char *Text, const char *What, EFI_STATUS Status) {
 
 VOID EFIAPI NothingToDo(EFI_EVENT, VOID *) {}
 
+// The outside table builders run in ccxsim and call the driver's services: each call comes as the
+// answer kCallGuest, runs here on the BSP, and its result goes back as kCallDone.
+VOID ServeHostCalls(EFI_BOOT_SERVICES *Boot) {
+  using Function = UINT64(EFIAPI *)(UINT64, UINT64, UINT64, UINT64, UINT64, UINT64, UINT64, UINT64, UINT64, UINT64);
+  Mailbox *Box = &AcquireChannel(kAfterBoot, kBsp);
+  Box->Header.Value = reinterpret_cast<uint64_t>(Boot);
+  uint32_t Answer = Exchange();
+  while (Answer == kCallGuest) {
+    const auto Called = reinterpret_cast<Function>(Box->Header.Value);
+    UINT64 Arguments[kCallArguments];
+    for (uint32_t Index = 0; Index < kCallArguments; Index++) {
+      __builtin_memcpy(&Arguments[Index], Box->Data + 8 * Index, 8);
+    }
+    // The function may trap or call siblings, which takes the channel: it runs with it released.
+    ReleaseChannel();
+    const UINT64 Result = Called(Arguments[0], Arguments[1], Arguments[2], Arguments[3], Arguments[4], Arguments[5],
+                                 Arguments[6], Arguments[7], Arguments[8], Arguments[9]);
+    Box = &AcquireChannel(kCallDone, kBsp);
+    Box->Header.Value = Result;
+    Answer = Exchange();
+  }
+  ReleaseChannel();
+  if (Answer != kResume) Park();
+}
+
 // Signals an event group as the DXE core's boot manager does: an event in the group, signalled
 // and closed.
 EFI_STATUS SignalGroup(EFI_BOOT_SERVICES *Boot, EFI_GUID *Group) {
@@ -154,6 +179,7 @@ extern "C" EFI_STATUS EFIAPI CcxOvmfPlatformEntry(EFI_HANDLE ImageHandle, EFI_SY
   SignalGroup(Boot, &gEfiEventReadyToBootGuid);
   Arrive(Boot, "ready_to_boot");
   SendSurvey(SystemTable);
+  ServeHostCalls(Boot);
 
   Mailbox &Finish = AcquireChannel(kFinish, kBsp);
   Finish.Header.Value = EntryStatus;

@@ -126,7 +126,12 @@ void SurveyHandles(EFI_BOOT_SERVICES *Boot, SurveyWriter &Writer) {
     EFI_GUID **Guids = nullptr;
     UINTN GuidCount = 0;
     if (Boot->ProtocolsPerHandle(Handles[Index], &Guids, &GuidCount) != EFI_SUCCESS) continue;
-    for (UINTN Each = 0; Each < GuidCount; Each++) Writer.Put(kSurveyInstalled, &Made, 4, Guids[Each], 16);
+    for (UINTN Each = 0; Each < GuidCount; Each++) {
+      VOID *Interface = nullptr;
+      Boot->HandleProtocol(Handles[Index], Guids[Each], &Interface);
+      const uint64_t Address = reinterpret_cast<uint64_t>(Interface);
+      Writer.Put(kSurveyInstalled, &Made, 4, Guids[Each], 16, &Address, 8);
+    }
     Boot->FreePool(Guids);
   }
   Boot->FreePool(Handles);

@@ -14,8 +14,12 @@ void SaveRegisters(const EFI_SYSTEM_CONTEXT_X64 &Cpu, Registers &Regs) {
           Cpu.R10, Cpu.R11, Cpu.R12, Cpu.R13, Cpu.R14, Cpu.R15, Cpu.Rip, Cpu.Rflags};
 }
 
-// The answer's registers; RSP and RFLAGS stay as they were (no emulated instruction changes them).
+// The answer's registers: the general ones, RIP, RSP (a host function's return pops it) and the
+// arithmetic flags.
 void LoadRegisters(const Registers &Regs, EFI_SYSTEM_CONTEXT_X64 &Cpu) {
+  constexpr uint64_t kArithmeticFlags = 0xCD5;
+  Cpu.Rsp = Regs.Rsp;
+  Cpu.Rflags = (Cpu.Rflags & ~kArithmeticFlags) | (Regs.Rflags & kArithmeticFlags);
   Cpu.Rax = Regs.Rax;
   Cpu.Rcx = Regs.Rcx;
   Cpu.Rdx = Regs.Rdx;
@@ -41,10 +45,24 @@ void Forward(uint32_t Request, EFI_SYSTEM_CONTEXT_X64 &Cpu) {
   SaveRegisters(Cpu, Box.Header.Regs);
   Box.Header.Value = gImageBase;
   Box.Header.FaultAddress = Cpu.Cr2;
+  // A fetch from an address that is not mapped (a call of one of the host's functions) has no bytes
+  // to read there.
+  const bool Fetch = Request == kPageFault && Cpu.Cr2 == Cpu.Rip;
   const volatile uint8_t *Code = reinterpret_cast<const volatile uint8_t *>(Cpu.Rip);
-  for (unsigned Index = 0; Index < sizeof(Box.Header.Instruction); Index++) Box.Header.Instruction[Index] = Code[Index];
+  for (unsigned Index = 0; Index < sizeof(Box.Header.Instruction); Index++) {
+    Box.Header.Instruction[Index] = Fetch ? 0 : Code[Index];
+  }
+  // XMM0-7 and XMM8-15 lie one after another in the FXSAVE image, from Xmm0 on.
+  uint8_t *Xmm = Cpu.FxSaveState.Xmm0;
+  if (Request == kPageFault) {
+    for (unsigned Index = 0; Index < kXmmBytes; Index++) Box.Data[Index] = Xmm[Index];
+    Box.Header.DataSize = kXmmBytes;
+  }
   const uint32_t Answer = Exchange();
   if (Answer == kResume) LoadRegisters(Box.Header.Regs, Cpu);
+  if (Answer == kResume && Request == kPageFault && Box.Header.DataSize == kXmmBytes) {
+    for (unsigned Index = 0; Index < kXmmBytes; Index++) Xmm[Index] = Box.Data[Index];
+  }
   ReleaseChannel();
   if (Answer != kResume) Park();
 }

@@ -171,7 +171,8 @@ CpcSsdtReport BuildCpcSsdt(Platform &Machine) {
           return Report;
         }
       } else if (Entry.Kind == CCX_CPPC_KIND_CALLBACK && Entry.Callback != nullptr) {
-        const UINT32 Value = Entry.Callback(&State.Record, Thread, 0, C);
+        const auto Value = static_cast<UINT32>(Machine.CallDriverFunction(
+            reinterpret_cast<uint64_t>(Entry.Callback), {reinterpret_cast<uint64_t>(&State.Record), Thread, 0, C}));
         if (Thread == 0) Report.CallbackValues.push_back(Value);
         Values[Thread] = Value;
         Element = Hex(Value, 8);

@@ -40,15 +40,14 @@ std::optional<uint32_t> MemoryTypeAfterBoot(Platform &Machine, const BootRecord 
 
 uint64_t PagesTakenAs(Platform &Machine, const BootRecord &Boot, uint32_t Type) {
   // Simulated DRAM starts free: every page of another type was taken during the boot. Real
-  // firmware has its own before the image is loaded.
+  // firmware has its own before the image is loaded, and may hand pages out of a stretch its map
+  // already shows as their type: there, the pages the image took count.
   const auto Count = [Type](const std::vector<MemoryRange> &Map) {
     uint64_t Pages = 0;
     for (const MemoryRange &Range : Map) Pages += Range.type == Type ? Range.pages : 0;
     return Pages;
   };
-  if (Boot.FirmwareMapAfter.empty()) return Count(Machine.Core().Memory().Map());
-  const uint64_t After = Count(Boot.FirmwareMapAfter), Before = Count(Boot.FirmwareMapBefore);
-  return After > Before ? After - Before : 0;
+  return Boot.FirmwareMapAfter.empty() ? Count(Machine.Core().Memory().Map()) : Count(Boot.FirmwareImagePages);
 }
 
 bool ShowedFatalStop(const BootRecord &Boot, uint32_t Code) {

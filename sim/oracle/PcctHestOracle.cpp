@@ -74,7 +74,7 @@ uint32_t FirstFreeMtrr(const PcctMachineState &Before) {
 }
 
 void CheckRegion(Platform &Machine, uint64_t Base, AnswerCheck &Check) {
-  if (!Machine.Core().Memory().IsMapped(Base, kRegionLength)) {
+  if (!Machine.MemoryReadable(Base, kRegionLength)) {
     Check.Problem("shared region", "the region at " + Hex(Base) + " is not mapped memory");
     return;
   }
@@ -120,13 +120,14 @@ std::vector<uint64_t> RegisteredPccRegions(Platform &Machine) {
 
 PcctMachineState CapturePcctState(Platform &Machine) {
   PcctMachineState State;
-  State.MemoryMap = Machine.Core().Memory().Map();
+  State.MemoryMap = Machine.MemoryMapNow();
   const Processor &Bsp = Machine.Processors().At(0);
   for (uint32_t Pair = 0; Pair < Msr::VariableMtrrCount; Pair++) {
     State.MtrrMasks.push_back(Bsp.PeekMsr(Msr::VariableMtrrMask(Pair)).value_or(0));
   }
   State.MmioAllocations = Machine.MmioAllocator().Allocations().size();
   State.Regions = Machine.Regions().Regions().size();
+  if (const auto Pages = Machine.ImagePagesNow()) State.ImagePages = Pages->size();
   return State;
 }
 
@@ -134,7 +135,17 @@ void CheckPcctSubspace(Platform &Machine, const PcctMachineState &Before, const 
                        uint64_t Status, const CCX_PCCT_GENERIC_SUBSPACE *Received, std::vector<std::string> &Errors) {
   AnswerCheck Check("AddGenCommSubspaceStruct", Errors);
   const sim::Machine &Description = Machine.Description();
-  const std::vector<Interval> Fresh = NewNvs(Before.MemoryMap, Machine.Core().Memory().Map());
+  // The ACPI NVS pages the call took: what the map shows newly, or, inside real firmware (whose map
+  // may show a stretch of that type before anything is allocated in it), what the image took.
+  std::vector<Interval> Fresh;
+  if (const auto Pages = Machine.ImagePagesNow()) {
+    for (size_t Index = std::min(Before.ImagePages, Pages->size()); Index < Pages->size(); Index++) {
+      const MemoryRange &Taken = (*Pages)[Index];
+      if (Taken.type == EfiACPIMemoryNVS) Fresh.push_back({Taken.base, Taken.base + Taken.pages * kPageSize});
+    }
+  } else {
+    Fresh = NewNvs(Before.MemoryMap, Machine.MemoryMapNow());
+  }
   const uint32_t Pair = FirstFreeMtrr(Before);
   const std::vector<MmioAllocation> Allocations = Machine.MmioAllocator().Allocations();
   const std::vector<MmioAllocation> NewWindows(Allocations.begin() + std::min(Before.MmioAllocations, Allocations.size()),

@@ -25,6 +25,7 @@ struct PcctMachineState {
   std::vector<uint64_t> MtrrMasks;
   size_t MmioAllocations = 0;
   size_t Regions = 0;
+  size_t ImagePages = 0;  // inside real firmware: how many page allocations the image held
 };
 
 PcctMachineState CapturePcctState(Platform &Machine);

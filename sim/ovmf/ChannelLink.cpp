@@ -76,7 +76,7 @@ void ChannelLink::SendAnswered() {
   if (write(Channel_, &Byte, 1) != 1) throw ChannelError(std::string("the channel closed: ") + std::strerror(errno));
 }
 
-bool ChannelLink::ReadChannel(const GuestMemory &Memory, const std::function<bool(Mailbox &)> &Answer) {
+bool ChannelLink::ReadChannel(const GuestMemory &Memory, const Answerer &Answer) {
   char Buffer[256];
   const ssize_t Got = read(Channel_, Buffer, sizeof(Buffer));
   if (Got <= 0) throw ChannelError("QEMU closed the channel");
@@ -103,15 +103,15 @@ bool ChannelLink::ReadChannel(const GuestMemory &Memory, const std::function<boo
     if (Box.Header.DataSize > sizeof(Box.Data)) {
       throw ChannelError("the mailbox says it holds " + std::to_string(Box.Header.DataSize) + " bytes of data");
     }
-    const bool More = Answer(Box);
-    SendAnswered();
-    if (!More) return false;
+    const Next What = Answer(Box);
+    if (What != Next::Hold) SendAnswered();
+    if (What != Next::Continue) return false;
   }
   return true;
 }
 
 void ChannelLink::Serve(FirmwareProcess &Qemu, const GuestMemory &Memory, std::chrono::steady_clock::time_point Deadline,
-                        const std::function<bool(Mailbox &)> &Answer) {
+                        const Answerer &Answer) {
   for (;;) {
     const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
     if (Left.count() <= 0) {

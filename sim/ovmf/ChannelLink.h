@@ -29,19 +29,30 @@ class ChannelLink {
   ChannelLink(const ChannelLink &) = delete;
   ChannelLink &operator=(const ChannelLink &) = delete;
 
-  // Serves requests until Answer returns false (after its answer is sent) or Deadline passes.
-  // Answer gets the mailbox holding a request and fills in the answer. Throws ChannelError when
-  // the firmware's process exits first, the deadline passes, or the guest breaks the format.
+  // What Answer wants done once it has filled in the mailbox.
+  enum class Next {
+    Continue,  // send the answer, serve the next request
+    Finish,    // send the answer and return
+    Hold,      // return without answering: the caller answers later (SendAnswered)
+  };
+  using Answerer = std::function<Next(ccx_channel::Mailbox &)>;
+
+  // Serves requests until Answer says to return, or Deadline passes. Answer gets the mailbox
+  // holding a request and fills in the answer; it may serve in turn (a call into the guest).
+  // Throws ChannelError when the firmware's process exits first, the deadline passes, or the
+  // guest breaks the format.
   void Serve(FirmwareProcess &Qemu, const GuestMemory &Memory, std::chrono::steady_clock::time_point Deadline,
-             const std::function<bool(ccx_channel::Mailbox &)> &Answer);
+             const Answerer &Answer);
+
+  // Tells the guest the mailbox holds its answer.
+  void SendAnswered();
 
   // Everything OVMF wrote to its console so far.
   const std::string &Console() const { return Console_; }
 
  private:
   void ReadConsole(FirmwareProcess &Qemu);
-  bool ReadChannel(const GuestMemory &Memory, const std::function<bool(ccx_channel::Mailbox &)> &Answer);
-  void SendAnswered();
+  bool ReadChannel(const GuestMemory &Memory, const Answerer &Answer);
 
   int Listener_ = -1;
   int Channel_ = -1;

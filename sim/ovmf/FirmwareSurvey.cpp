@@ -65,8 +65,8 @@ FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data) {
     };
     switch (Entry.Kind) {
       case kSurveyInstalled:
-        Needs(20);
-        Survey.Installed.emplace_back(Take<uint32_t>(Body, 0), Take<EFI_GUID>(Body, 4));
+        Needs(28);
+        Survey.Installed.push_back({Take<uint32_t>(Body, 0), Take<EFI_GUID>(Body, 4), Take<uint64_t>(Body, 20)});
         break;
       case kSurveyVariable: {
         Needs(24);
@@ -128,7 +128,9 @@ FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data) {
 void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory,
                          const std::function<std::string(uint64_t)> &NameOf, BootRecord &Record) {
   Record.Installed.clear();
-  for (const auto &[Handle, Guid] : Survey.Installed) Record.Installed.push_back({"handle " + std::to_string(Handle), GuidName(Guid)});
+  for (const FirmwareSurvey::SurveyedProtocol &Entry : Survey.Installed) {
+    Record.Installed.push_back({"handle " + std::to_string(Entry.Handle), GuidName(Entry.Guid)});
+  }
   Record.OcCompletions = 0;
   for (const InstalledEntry &Entry : Record.Installed) {
     if (Entry.Protocol == "gQorvexCcxOcCompleteProtocolGuid") Record.OcCompletions++;
@@ -148,7 +150,8 @@ void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory
     return Made;
   };
   Record.FirmwareMapBefore = Ranges(Survey.MemoryMapBefore);
-  Record.FirmwareMapAfter = Ranges(Survey.MemoryMap);
+  // The map after the outside builders' calls, when the caller has it, holds what they took too.
+  if (Record.FirmwareMapAfter.empty()) Record.FirmwareMapAfter = Ranges(Survey.MemoryMap);
   // The reverse-map table lies in the firmware's memory: reserved there, page by page, and in RAM
   // this process can read.
   if (Record.Snp.TableLast != 0 && Record.Snp.TableLast >= Record.Snp.TableFirst) {
@@ -168,9 +171,9 @@ void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory
     const auto InRam = [&Memory](uint64_t Address, uint64_t Length) {
       return Address >= GuestMemory::kIdentityFloor && Address <= Memory.Size() && Length <= Memory.Size() - Address;
     };
-    const auto TypeAt = [&Survey](uint64_t Address) -> std::optional<uint32_t> {
-      for (const SurveyMemoryRange &Range : Survey.MemoryMap) {
-        if (Address >= Range.Base && Address - Range.Base < Range.Pages * 4096) return Range.Type;
+    const auto TypeAt = [&Record](uint64_t Address) -> std::optional<uint32_t> {
+      for (const MemoryRange &Range : Record.FirmwareMapAfter) {
+        if (Address >= Range.base && Address - Range.base < Range.pages * 4096) return Range.type;
       }
       return std::nullopt;
     };

@@ -25,7 +25,12 @@ struct SurveyMemoryRange {
 };
 
 struct FirmwareSurvey {
-  std::vector<std::pair<uint32_t, EFI_GUID>> Installed;  // handle number, protocol
+  struct SurveyedProtocol {
+    uint32_t Handle = 0;  // 1 for the first handle made since the package started
+    EFI_GUID Guid = {};
+    uint64_t Interface = 0;
+  };
+  std::vector<SurveyedProtocol> Installed;
   std::vector<std::pair<std::string, std::vector<uint8_t>>> Variables;  // "Name GUID", data
   SmmCorePhaseRecord SmmCore;
   std::optional<uint64_t> HeapInterface;

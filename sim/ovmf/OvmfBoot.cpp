@@ -8,6 +8,7 @@
 #include "sim/cpu/CurrentProcessor.h"
 #include "sim/image/PeSymbols.h"
 #include "sim/ovmf/ChannelLink.h"
+#include "sim/ovmf/GuestCalls.h"
 #include "sim/ovmf/GuestMemory.h"
 #include "sim/ovmf/RemoteRequests.h"
 
@@ -70,6 +71,35 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   Machine.Smm().SetPhaseSource([&Record] { return Record.Steps.empty() ? std::string() : Record.Steps.back(); });
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Settings.TimeLimitSeconds);
 
+  // The outside table builders' calls of the driver's services run in the guest, while the package
+  // waits after the boot.
+  GuestCalls Calls(Link, Qemu, Memory, Deadline, Requests);
+  std::vector<MemoryRange> MapAfterCalls;
+  Requests.OnAfterBoot([&](ccx_channel::Mailbox &Pending) {
+    const uint64_t BootServices = Pending.Header.Value;
+    const uint64_t MapScratch = Requests.MachineBlock() + ccx_channel::kMachineBlockSize / 2;
+    Platform::FirmwareView View;
+    View.MemoryMap = [&Calls, BootServices, MapScratch] { return Calls.FirmwareMemoryMap(BootServices, MapScratch); };
+    View.ImagePages = [&Requests] { return Requests.ImagePages(); };
+    View.Readable = [&Memory](uint64_t Address, uint64_t Length) {
+      return Address >= GuestMemory::kIdentityFloor && Address <= Memory.Size() && Length <= Memory.Size() - Address;
+    };
+    Machine.SetFirmwareView(View);
+    if (!Requests.Survey()) throw std::runtime_error("the platform package asked for calls before its survey");
+    Calls.InstallDriverProtocols(Machine.Core(), *Requests.Survey(), Requests.ImageBase(), Image.Info->SizeOfImage);
+    Machine.SetDriverFunctionCaller([&Calls](uint64_t Function, const std::array<uint64_t, 10> &Arguments) {
+      return Calls.CallGuest(Function, Arguments.data());
+    });
+    Calls.Serve(Pending, [&] {
+      Machine.Hardware().Accounting().Enter("after_boot");
+      if (Options.AfterBoot) Options.AfterBoot(Machine);
+      // What the builders' calls took (the PCC region's ACPI NVS pages) is in the map from now on.
+      MapAfterCalls = Machine.MemoryMapNow();
+    });
+    Machine.SetDriverFunctionCaller(nullptr);
+    Machine.SetFirmwareView(std::nullopt);
+  });
+
   Record.End = Control.Run([&] {
     ProcessorBinding RunningAs(Machine.Processors().Bsp());
     auto Active = Machine.Core().Activate();
@@ -93,8 +123,10 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
       const auto Found = Address >= Base ? Functions.find(static_cast<uint32_t>(Address - Base)) : Functions.end();
       return Found != Functions.end() ? ShortFunctionName(Found->second) : Hex(Address);
     };
+    Record.FirmwareMapAfter = MapAfterCalls;
     ApplyFirmwareSurvey(*Requests.Survey(), Memory, NameOf, Record);
     Record.S3Tokens = TakeS3TokensSnapshot(Machine, Record.Heap, ReadGuest);
+    Record.FirmwareImagePages = Requests.ImagePages();
   }
   if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);
   return Record;

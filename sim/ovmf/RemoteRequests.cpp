@@ -1,12 +1,15 @@
 #include "sim/ovmf/RemoteRequests.h"
 
+#include <sys/uio.h>
 #include <ucontext.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
 
 #include "sim/HexText.h"
 #include "sim/cpu/CurrentProcessor.h"
+#include "sim/ovmf/NativeStep.h"
 #include "interfaces/PlatformConfig.h"
 #include "interfaces/QorvexGuids.h"
 
@@ -25,6 +28,12 @@ std::string BytesText(const uint8_t *Bytes, size_t Count) {
   std::string Text;
   for (size_t Index = 0; Index < Count; Index++) Text += (Index == 0 ? "" : " ") + Hex(Bytes[Index], 2).substr(2);
   return Text;
+}
+
+bool HostMemoryReadable(uint64_t Address) {
+  uint8_t Byte;
+  iovec Local{&Byte, 1}, Remote{reinterpret_cast<void *>(Address), 1};
+  return process_vm_readv(getpid(), &Local, 1, &Remote, 1, 0) == 1;
 }
 
 std::string TextOf(const Mailbox &Box) {
@@ -76,8 +85,9 @@ void RemoteRequests::Hello(Mailbox &Box) {
                              " processors, and the machine has " + std::to_string(Count));
   }
   // The SMM communication buffer the machine provides lies where the firmware can reach it.
+  Memory_.At(Box.Header.FaultAddress, kMachineBlockSize);
+  MachineBlock_ = Box.Header.FaultAddress;
   if (Machine_.Description().S3.CommBuffer) {
-    Memory_.At(Box.Header.FaultAddress, kMachineBlockSize);
     Machine_.Pcd().SetEx(gQorvexS3SaveTokenSpaceGuid, PcdQorvexS3SmmCommBufferAddress, Box.Header.FaultAddress);
   }
   HelloAnswer Answer{static_cast<uint32_t>(Image_.File.size()), static_cast<uint32_t>(Image_.Sites.size()),
@@ -101,6 +111,20 @@ void RemoteRequests::Hello(Mailbox &Box) {
   Box.Header.DataSize = static_cast<uint32_t>(Needed);
 }
 
+void RemoteRequests::CallHostFunction(Mailbox &Box) {
+  // The guest called a function of this process (one a caller handed the driver): the arguments as
+  // the calling convention lays them out, the stack's in the guest's RAM, then a return.
+  Registers &Regs = Box.Header.Regs;
+  uint64_t Stacked[6];
+  std::memcpy(Stacked, Memory_.At(Regs.Rsp + 0x28, sizeof(Stacked)), sizeof(Stacked));
+  using HostFunction = uint64_t(EFIAPI *)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t,
+                                          uint64_t, uint64_t, uint64_t);
+  Regs.Rax = reinterpret_cast<HostFunction>(Regs.Rip)(Regs.Rcx, Regs.Rdx, Regs.R8, Regs.R9, Stacked[0], Stacked[1],
+                                                       Stacked[2], Stacked[3], Stacked[4], Stacked[5]);
+  std::memcpy(&Regs.Rip, Memory_.At(Regs.Rsp, 8), 8);
+  Regs.Rsp += 8;
+}
+
 void RemoteRequests::Emulate(Mailbox &Box) {
   Processor &Running = Asking(Box);
   const MailboxHeader &Header = Box.Header;
@@ -109,8 +133,17 @@ void RemoteRequests::Emulate(Mailbox &Box) {
   const std::string Where = "processor " + std::to_string(Running.Index()) + " at " + Hex(Rip);
   ImageBase_ = Header.Value;
   const bool InImage = Rip >= ImageBase_ && Rip - ImageBase_ < Image_.SizeOfImage;
+  bool InWindow = false;
+  for (const AddressRange &Window : Image_.Windows) InWindow = InWindow || Window.Contains(Header.FaultAddress);
+  // While the host calls a driver service, a fault on the caller's buffer may come from the image or
+  // from the firmware code it calls (CopyMem).
+  const bool ToHost = PageFault && !InWindow && HostMemory_ && HostMemoryReadable(Header.FaultAddress);
+  if (ToHost && Header.FaultAddress == Rip && IsHostFunction(Rip)) {
+    CallHostFunction(Box);
+    return;
+  }
   const TrapSite *Site = InImage && !PageFault ? TrapSiteAt(Image_.Sites, static_cast<uint32_t>(Rip - ImageBase_)) : nullptr;
-  if (!InImage) {
+  if (!InImage && !ToHost) {
     throw std::runtime_error(std::string(PageFault ? "a page fault at " + Hex(Header.FaultAddress) : "an invalid opcode") +
                              " outside the image, " + Where + " (" + BytesText(Header.Instruction, 15) + ")");
   }
@@ -118,13 +151,21 @@ void RemoteRequests::Emulate(Mailbox &Box) {
     throw std::runtime_error("an invalid opcode in the image that is no trap site, " + Where + " (RVA " +
                              Hex(Rip - ImageBase_) + ": " + BytesText(Header.Instruction, 15) + ")");
   }
-  if (PageFault) {
-    bool InWindow = false;
-    for (const AddressRange &Window : Image_.Windows) InWindow = InWindow || Window.Contains(Header.FaultAddress);
-    if (!InWindow) {
-      throw std::runtime_error("image code " + Where + " (" + BytesText(Header.Instruction, 15) + ") touched " +
-                               Hex(Header.FaultAddress) + ", which is neither RAM nor a register window");
+  if (PageFault && !ToHost && !InWindow) {
+    throw std::runtime_error("image code " + Where + " (" + BytesText(Header.Instruction, 15) + ") touched " +
+                             Hex(Header.FaultAddress) + ", which is neither RAM nor a register window");
+  }
+  if (ToHost) {
+    // A driver service the host called touched a buffer of the caller's: run the instruction here.
+    if (Box.Header.DataSize != kXmmBytes) throw std::runtime_error("a page fault came without the XMM registers");
+    Registers Moved = Header.Regs;
+    const std::string Why = RunNativeStep(Moved, Box.Data, Header.Instruction, sizeof(Header.Instruction) - 1);
+    if (!Why.empty()) {
+      throw std::runtime_error(Why + ", " + Where + " touching the caller's " + Hex(Header.FaultAddress) + " (" +
+                               BytesText(Header.Instruction, 15) + ")");
     }
+    Box.Header.Regs = Moved;
+    return;
   }
   ucontext_t Context{};
   Registers Regs = Header.Regs;
@@ -148,44 +189,64 @@ void RemoteRequests::Emulate(Mailbox &Box) {
   Box.Header.Regs = Regs;
 }
 
-bool RemoteRequests::Answer(Mailbox &Box) {
+ChannelLink::Next RemoteRequests::Answer(Mailbox &Box) {
+  using Next = ChannelLink::Next;
   Box.Header.Answer = kResume;
   switch (Box.Header.Request) {
     case kHello:
       Hello(Box);
-      return true;
+      return Next::Continue;
     case kImageBytes:
       std::memcpy(Memory_.At(Box.Header.Value, Image_.File.size()), Image_.File.data(), Image_.File.size());
-      return true;
+      return Next::Continue;
     case kTrap:
     case kPageFault:
       Emulate(Box);
-      return true;
+      return Next::Continue;
     case kStep:
       Steps_.push_back(TextOf(Box));
       Machine_.Hardware().Accounting().Enter(Steps_.back());
-      return true;
+      return Next::Continue;
     case kArrive:
       Arrive(Box);
-      return true;
+      return Next::Continue;
     case kHobs:
       Hobs(Box);
-      return true;
+      return Next::Continue;
     case kCall: {
       if (Box.Header.DataSize < sizeof(CallFrame)) throw std::runtime_error("a sibling call came without its arguments");
       CallFrame Frame;
       std::memcpy(&Frame, Box.Data, sizeof(Frame));
       ProcessorBinding RunningAs(Asking(Box));
       Box.Header.Value = Siblings_.Call(static_cast<uint32_t>(Box.Header.Value), Frame);
-      return true;
+      return Next::Continue;
     }
     case kSurvey:
       Survey_ = ReadFirmwareSurvey(std::span<const uint8_t>(Box.Data, Box.Header.DataSize));
-      return true;
+      return Next::Continue;
+    case kPages: {
+      uint32_t Type = 0;
+      if (Box.Header.DataSize >= sizeof(Type)) std::memcpy(&Type, Box.Data, sizeof(Type));
+      const MemoryRange Range{Box.Header.Value, Box.Header.FaultAddress, Type};
+      if (Type != kPagesFreed) {
+        ImagePages_.push_back(Range);
+      } else {
+        std::erase_if(ImagePages_, [&Range](const MemoryRange &Held) {
+          return Held.base == Range.base && Held.pages == Range.pages;
+        });
+      }
+      return Next::Continue;
+    }
+    case kAfterBoot:
+      if (AfterBoot_) AfterBoot_(Box);
+      Box.Header.Answer = kResume;
+      return Next::Continue;
+    case kCallDone:
+      throw std::runtime_error("the platform package said a call returned, and none was made");
     case kFinish:
       EntryStatus_ = Box.Header.Value;
       Box.Header.Answer = kStop;
-      return false;
+      return Next::Finish;
     case kFailure:
       throw std::runtime_error("the platform package stopped: " + TextOf(Box));
     default:

@@ -38,12 +38,6 @@ const std::vector<Range> &ExecutableRanges() {
   return Ranges;
 }
 
-bool IsFunction(uint64_t Value) {
-  for (const Range &Each : ExecutableRanges()) {
-    if (Value >= Each.Begin && Value < Each.End) return true;
-  }
-  return false;
-}
 
 // The firmware's own configuration database gives way to the machine's.
 bool ReplacesFirmwares(const EFI_GUID &Guid) {
@@ -55,6 +49,13 @@ using SiblingFunction = uint64_t(EFIAPI *)(uint64_t, uint64_t, uint64_t, uint64_
 static_assert(kCallArguments == 10, "a sibling function is called with ten arguments");
 
 }  // namespace
+
+bool IsHostFunction(uint64_t Value) {
+  for (const Range &Each : ExecutableRanges()) {
+    if (Value >= Each.Begin && Value < Each.End) return true;
+  }
+  return false;
+}
 
 bool SiblingProxies::FirmwareHas(const std::string &Name) { return Name == "mp_services" || Name == "variable_write"; }
 
@@ -77,7 +78,7 @@ size_t SiblingProxies::Offer(const std::vector<std::string> &Names, uint8_t *Dat
       std::vector<uint64_t> Values(Made.Slots, 0);
       if (Protocol.Size != 0) std::memcpy(Values.data(), Protocol.Interface, Protocol.Size);
       for (uint32_t Slot = 0; Slot < Made.Slots; Slot++) {
-        if (IsFunction(Values[Slot])) Made.FunctionMask |= 1ULL << Slot;
+        if (IsHostFunction(Values[Slot])) Made.FunctionMask |= 1ULL << Slot;
       }
       Offered.FunctionMask = Made.FunctionMask;
       const size_t Size = sizeof(Offered) + Values.size() * 8;

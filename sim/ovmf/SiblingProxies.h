@@ -16,6 +16,9 @@
 
 namespace sim {
 
+// Whether Value points into this process's code: a slot holding it is a function.
+bool IsHostFunction(uint64_t Value);
+
 class SiblingProxies {
  public:
   explicit SiblingProxies(Platform &Machine) : Machine_(Machine) {}

@@ -134,6 +134,9 @@ struct BootRecord {
   // after the boot, which stand for the simulated core's map (empty in a simulator boot).
   std::vector<MemoryRange> FirmwareMapBefore;
   std::vector<MemoryRange> FirmwareMapAfter;
+  // And the pages the image took from it and still holds, which real firmware may hand out of a
+  // stretch its map already showed as their type.
+  std::vector<MemoryRange> FirmwareImagePages;
   // Whether the events the driver left armed could be seen (real firmware shows them only when
   // the package watched the driver create them).
   bool EventsSeen = true;

@@ -151,6 +151,25 @@ void Platform::InstallSibling(const std::string &Name) {
   }
 }
 
+uint64_t Platform::CallDriverFunction(uint64_t Function, const std::array<uint64_t, 10> &Arguments) {
+  if (DriverCaller_) return DriverCaller_(Function, Arguments);
+  using Callee = uint64_t(EFIAPI *)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t,
+                                    uint64_t, uint64_t);
+  return reinterpret_cast<Callee>(Function)(Arguments[0], Arguments[1], Arguments[2], Arguments[3], Arguments[4],
+                                            Arguments[5], Arguments[6], Arguments[7], Arguments[8], Arguments[9]);
+}
+
+std::vector<MemoryRange> Platform::MemoryMapNow() { return Firmware_ ? Firmware_->MemoryMap() : Core_->Memory().Map(); }
+
+std::optional<std::vector<MemoryRange>> Platform::ImagePagesNow() const {
+  if (!Firmware_) return std::nullopt;
+  return Firmware_->ImagePages();
+}
+
+bool Platform::MemoryReadable(uint64_t Address, uint64_t Length) const {
+  return Firmware_ ? Firmware_->Readable(Address, Length) : Core_->Memory().IsMapped(Address, Length);
+}
+
 void Platform::InstallStartingSiblings() {
   for (const std::string &Name : KnownSiblings()) {
     if (Machine_.SiblingAtStart(Name)) InstallSibling(Name);

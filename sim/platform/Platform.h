@@ -4,7 +4,9 @@
 #ifndef SIM_PLATFORM_PLATFORM_H_
 #define SIM_PLATFORM_PLATFORM_H_
 
+#include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +82,29 @@ class Platform {
   // including those that wait for them in turn.
   std::vector<std::string> ArrivalsAfter(const std::string &What) const;
 
+  // Calls a function the driver handed out as data (a callback in a template it returned), as an
+  // outside component does: directly in a simulator boot; SetDriverFunctionCaller puts another way
+  // in its place (inside real firmware the function runs there).
+  using DriverFunctionCaller = std::function<uint64_t(uint64_t Function, const std::array<uint64_t, 10> &Arguments)>;
+  uint64_t CallDriverFunction(uint64_t Function, const std::array<uint64_t, 10> &Arguments);
+  void SetDriverFunctionCaller(DriverFunctionCaller Caller) { DriverCaller_ = std::move(Caller); }
+
+  // What real firmware shows of its memory while a boot runs inside it: its memory map, the pages
+  // the image took and holds, in the order it took them (real firmware may hand pages out of a
+  // stretch its map already shows as their type), and whether this process can read an address.
+  struct FirmwareView {
+    std::function<std::vector<MemoryRange>()> MemoryMap;
+    std::function<std::vector<MemoryRange>()> ImagePages;
+    std::function<bool(uint64_t Address, uint64_t Length)> Readable;
+  };
+  void SetFirmwareView(std::optional<FirmwareView> View) { Firmware_ = std::move(View); }
+  // The memory map as it is now, the image's pages (none in a simulator boot, whose map shows each
+  // allocation) and whether memory can be read: the firmware view's where one is set, else the
+  // simulated core's.
+  std::vector<MemoryRange> MemoryMapNow();
+  std::optional<std::vector<MemoryRange>> ImagePagesNow() const;
+  bool MemoryReadable(uint64_t Address, uint64_t Length) const;
+
   // Ends the boot from the BSP's call chain, as a reset or a halting fatal stop does.
   [[noreturn]] void EndBoot(const BootEnd &End) { Control_.EndFromInside(End); }
 
@@ -108,6 +133,8 @@ class Platform {
   std::unique_ptr<SmuService> Smu_;
   std::unique_ptr<FabricMmioAllocator> MmioAllocator_;
   std::unique_ptr<RegionService> Regions_;
+  DriverFunctionCaller DriverCaller_;
+  std::optional<FirmwareView> Firmware_;
 };
 
 }  // namespace sim

@@ -77,9 +77,12 @@ class ChannelLinkTest : public ::testing::Test {
   }
   // Serves with a deadline Seconds away; returns the error's text, or "" when Serve returned.
   std::string Serve(double Seconds, const std::function<bool(Mailbox &)> &Answer) {
+    const auto Next = [&Answer](Mailbox &Box) {
+      return Answer(Box) ? ChannelLink::Next::Continue : ChannelLink::Next::Finish;
+    };
     try {
       Link_->Serve(Firmware, *Memory_, std::chrono::steady_clock::now() + std::chrono::milliseconds(int(Seconds * 1000)),
-                   Answer);
+                   Next);
     } catch (const ChannelError &Error) {
       return Error.what();
     }

@@ -78,7 +78,7 @@ TEST_F(RemoteRequestsTest, ARewrittenMsrReadIsAnsweredByTheProcessorThatTookIt) 
     Mailbox &Box = Ask(kTrap, Processor, kImageBase + kRdmsrRva);
     Box.Header.Regs.Rcx = kPpinMsr;
     Box.Header.Regs.Rax = Box.Header.Regs.Rdx = 0xFFFFFFFFFFFFFFFFULL;
-    ASSERT_TRUE(Requests_->Answer(Box));
+    ASSERT_EQ(Requests_->Answer(Box), ChannelLink::Next::Continue);
     EXPECT_EQ(Box.Header.Answer, kResume);
     EXPECT_EQ((Box.Header.Regs.Rdx << 32) | Box.Header.Regs.Rax, Ppin) << "processor " << Processor;
     EXPECT_EQ(Box.Header.Regs.Rip, kImageBase + kRdmsrRva + 2);
