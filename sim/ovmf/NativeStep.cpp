@@ -62,8 +62,9 @@ namespace sim {
 namespace {
 
 bool IsStackOrInstructionPointer(ZydisRegister Register) {
-  const ZydisRegister Full = ZydisRegisterGetLargestEnclosing(ZYDIS_MACHINE_MODE_LONG_64, Register);
-  return Full == ZYDIS_REGISTER_RSP || Full == ZYDIS_REGISTER_RIP;
+  // The instruction pointer has no enclosing general register: it is named as it stands.
+  if (Register == ZYDIS_REGISTER_RIP || Register == ZYDIS_REGISTER_EIP || Register == ZYDIS_REGISTER_IP) return true;
+  return ZydisRegisterGetLargestEnclosing(ZYDIS_MACHINE_MODE_LONG_64, Register) == ZYDIS_REGISTER_RSP;
 }
 
 // Why the instruction may not run here, or "".
