@@ -210,6 +210,12 @@ sim::OvmfSettings OvmfSettingsFor(const std::filesystem::path &Image) {
   Settings.Platform = Image.parent_path() / "CcxOvmfPlatform.efi";
   if (const char *Code = std::getenv("OVMF_CODE")) Settings.Code = Code;
   if (const char *Vars = std::getenv("OVMF_VARS")) Settings.Vars = Vars;
+  // The run's time limit in seconds (CCXSIM_OVMF_SECONDS; 150 unless said otherwise).
+  uint64_t Seconds = 0;
+  if (const char *Limit = std::getenv("CCXSIM_OVMF_SECONDS"); Limit != nullptr && sim::ParseUnsigned(Limit, Seconds) &&
+      Seconds > 0 && Seconds <= 3600) {
+    Settings.TimeLimitSeconds = static_cast<unsigned>(Seconds);
+  }
   return Settings;
 }
 

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,29 +14,30 @@
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 namespace sim {
 namespace {
 
-bool OnPath(const std::string &Program) {
+// Where Program lies on PATH, or "" (a name with a slash is taken as it stands).
+std::string OnPath(const std::string &Program) {
+  if (Program.find('/') != std::string::npos) return access(Program.c_str(), X_OK) == 0 ? Program : "";
   const char *Path = std::getenv("PATH");
   std::string Dirs = Path != nullptr ? Path : "/usr/bin:/bin";
   size_t Start = 0;
   while (Start <= Dirs.size()) {
     const size_t End = Dirs.find(':', Start);
     const std::string Dir = Dirs.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
-    if (!Dir.empty() && access((std::filesystem::path(Dir) / Program).c_str(), X_OK) == 0) return true;
+    const std::filesystem::path Candidate = std::filesystem::path(Dir) / Program;
+    if (!Dir.empty() && access(Candidate.c_str(), X_OK) == 0) return Candidate.string();
     if (End == std::string::npos) break;
     Start = End + 1;
   }
-  return false;
+  return "";
 }
 
 }  // namespace
 
 void CheckOvmfSetup(const OvmfSettings &Settings) {
-  if (!OnPath(Settings.Qemu)) {
+  if (OnPath(Settings.Qemu).empty()) {
     throw std::runtime_error(Settings.Qemu + " is not installed (scripts/setup installs qemu-system-x86)");
   }
   std::error_code Ignored;
@@ -79,6 +80,8 @@ QemuProcess::QemuProcess(const OvmfSettings &Settings, const QemuFiles &Files, s
       "-chardev", "socket,id=channel,path=" + Files.Socket().string(),
       "-device", "isa-serial,index=2,chardev=channel"};
 
+  const std::string Program = OnPath(Settings.Qemu);
+  if (Program.empty()) throw std::runtime_error(Settings.Qemu + " is not installed (scripts/setup installs qemu-system-x86)");
   int In[2], Out[2];
   if (pipe2(In, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
   if (pipe2(Out, O_CLOEXEC) != 0) {
@@ -86,21 +89,28 @@ QemuProcess::QemuProcess(const OvmfSettings &Settings, const QemuFiles &Files, s
     close(In[1]);
     throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
   }
-  posix_spawn_file_actions_t Actions;
-  posix_spawn_file_actions_init(&Actions);
-  posix_spawn_file_actions_adddup2(&Actions, In[0], 0);
-  posix_spawn_file_actions_adddup2(&Actions, Out[1], 1);
-  posix_spawn_file_actions_addopen(&Actions, 2, Files.Errors().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<char *> Argv;
   for (const std::string &Argument : Arguments) Argv.push_back(const_cast<char *>(Argument.c_str()));
   Argv.push_back(nullptr);
-  const int Error = posix_spawnp(&Pid_, Settings.Qemu.c_str(), &Actions, nullptr, Argv.data(), environ);
-  posix_spawn_file_actions_destroy(&Actions);
+  const std::string Errors = Files.Errors().string();
+  const pid_t Parent = getpid();
+  Pid_ = fork();
+  if (Pid_ == 0) {
+    // QEMU dies with ccxsim, however ccxsim ends (a crash or a kill included), so no machine is
+    // left running. Only async-signal-safe calls until exec.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != Parent) _exit(127);
+    const int Log = open(Errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (dup2(In[0], 0) < 0 || dup2(Out[1], 1) < 0 || Log < 0 || dup2(Log, 2) < 0) _exit(127);
+    execv(Program.c_str(), Argv.data());
+    _exit(127);
+  }
+  const int Error = errno;
   close(In[0]);
   close(Out[1]);
   ConsoleIn_ = In[1];
   ConsoleOut_ = Out[0];
-  if (Error != 0) {
+  if (Pid_ < 0) {
     close(ConsoleIn_);
     close(ConsoleOut_);
     throw std::runtime_error("cannot start " + Settings.Qemu + ": " + std::strerror(Error));
