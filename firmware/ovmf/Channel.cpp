@@ -103,6 +103,12 @@ void SetProcessorNumber(uint32_t ApicId, uint32_t Number) {
   if (ApicId < 256) gNumberOfApic[ApicId] = Number;
 }
 
+void CopyBytes(void *Destination, const void *Source, UINTN Length) {
+  auto *To = static_cast<uint8_t *>(Destination);
+  const auto *From = static_cast<const uint8_t *>(Source);
+  for (UINTN Index = 0; Index < Length; Index++) To[Index] = From[Index];
+}
+
 void Park() {
   for (;;) __asm__ volatile("cli; hlt");
 }

@@ -25,6 +25,9 @@ uint32_t ThisProcessor();
 // Records which APIC ID each processor number has (from MP services, before any trap).
 void SetProcessorNumber(uint32_t ApicId, uint32_t Number);
 
+// Copies Length bytes (the package carries no C library).
+void CopyBytes(void *Destination, const void *Source, UINTN Length);
+
 // Stops this processor for good: the host ends the run.
 [[noreturn]] void Park();
 

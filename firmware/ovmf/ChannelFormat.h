@@ -148,6 +148,8 @@ inline constexpr uint32_t kProxyCount = 32;
 inline constexpr uint32_t kSlotsPerProxy = 64;
 inline constexpr uint32_t kCallArguments = 10;
 inline constexpr uint32_t kXmmBytes = 16 * 16;
+// CF, PF, AF, ZF, SF, DF and OF: the flags an answer may change.
+inline constexpr uint64_t kArithmeticFlags = 0xCD5;
 
 // The answer to kArrive: Count, then Count offers, each followed by Slots values.
 struct OfferList {

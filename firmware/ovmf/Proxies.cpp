@@ -41,12 +41,6 @@ namespace {
 
 uint64_t gInterfaces[kProxyCount];
 
-void Copy(void *Destination, const void *Source, UINTN Length) {
-  auto *To = static_cast<uint8_t *>(Destination);
-  const auto *From = static_cast<const uint8_t *>(Source);
-  for (UINTN Index = 0; Index < Length; Index++) To[Index] = From[Index];
-}
-
 // A request whose answer's Data the caller needs after the channel is released: a copy of it, in
 // pool memory, and its size (null when the allocation fails).
 uint8_t *AskForData(EFI_BOOT_SERVICES *Boot, uint32_t Request, const char *Text, uint32_t &Size) {
@@ -61,7 +55,7 @@ uint8_t *AskForData(EFI_BOOT_SERVICES *Boot, uint32_t Request, const char *Text,
   Size = Box.Header.DataSize;
   uint8_t *Copied = nullptr;
   if (Answer == kResume && Boot->AllocatePool(EfiBootServicesData, Size + 8, reinterpret_cast<VOID **>(&Copied)) == EFI_SUCCESS) {
-    Copy(Copied, Box.Data, Size);
+    CopyBytes(Copied, Box.Data, Size);
   }
   ReleaseChannel();
   if (Answer != kResume) Park();
@@ -79,7 +73,7 @@ EFI_STATUS InstallOffer(EFI_BOOT_SERVICES *Boot, const ProtocolOffer &Offer, con
   }
   gInterfaces[Offer.Proxy] = reinterpret_cast<uint64_t>(Interface);
   EFI_GUID Guid;
-  Copy(&Guid, Offer.Guid, sizeof(Guid));
+  CopyBytes(&Guid, Offer.Guid, sizeof(Guid));
   if (Offer.Replace != 0) {
     UINTN Count = 0;
     EFI_HANDLE *Handles = nullptr;
@@ -102,12 +96,12 @@ EFI_STATUS Arrive(EFI_BOOT_SERVICES *Boot, const char *What) {
   uint8_t *Offers = AskForData(Boot, kArrive, What, Size);
   if (Offers == nullptr) return EFI_OUT_OF_RESOURCES;
   OfferList List;
-  Copy(&List, Offers, sizeof(List));
+  CopyBytes(&List, Offers, sizeof(List));
   UINTN Offset = sizeof(List);
   EFI_STATUS Result = EFI_SUCCESS;
   for (uint32_t Index = 0; Index < List.Count && Offset + sizeof(ProtocolOffer) <= Size; Index++) {
     ProtocolOffer Offer;
-    Copy(&Offer, Offers + Offset, sizeof(Offer));
+    CopyBytes(&Offer, Offers + Offset, sizeof(Offer));
     Offset += sizeof(Offer);
     if (Offer.Proxy >= kProxyCount || Offer.Slots > kSlotsPerProxy || Offset + Offer.Slots * 8ULL > Size) break;
     const EFI_STATUS Status = InstallOffer(Boot, Offer, reinterpret_cast<const uint64_t *>(Offers + Offset));
@@ -131,7 +125,7 @@ EFI_STATUS AddMachineHobs(EFI_SYSTEM_TABLE *SystemTable) {
   UINTN Length = 0;
   for (;;) {
     EFI_HOB_GENERIC_HEADER Header;
-    Copy(&Header, List + Length, sizeof(Header));
+    CopyBytes(&Header, List + Length, sizeof(Header));
     if (Header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST || Header.HobLength == 0) break;
     Length += Header.HobLength;
   }
@@ -142,10 +136,10 @@ EFI_STATUS AddMachineHobs(EFI_SYSTEM_TABLE *SystemTable) {
   EFI_STATUS Status = Boot->AllocatePool(EfiBootServicesData, Length + Added + sizeof(EFI_HOB_GENERIC_HEADER),
                                          reinterpret_cast<VOID **>(&Merged));
   if (EFI_ERROR(Status)) return Status;
-  Copy(Merged, List, Length);
-  Copy(Merged + Length, Machine, Added);
+  CopyBytes(Merged, List, Length);
+  CopyBytes(Merged + Length, Machine, Added);
   EFI_HOB_GENERIC_HEADER End = {EFI_HOB_TYPE_END_OF_HOB_LIST, sizeof(EFI_HOB_GENERIC_HEADER), 0};
-  Copy(Merged + Length + Added, &End, sizeof(End));
+  CopyBytes(Merged + Length + Added, &End, sizeof(End));
   reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Merged)->EfiEndOfHobList =
       reinterpret_cast<uint64_t>(Merged + Length + Added);
   Boot->FreePool(Machine);
@@ -160,7 +154,7 @@ extern "C" UINT64 EFIAPI CcxProxyForward(UINT32 Stub, const UINT64 *Arguments) {
   CallFrame Frame;
   Frame.Interface = gInterfaces[(Stub / kSlotsPerProxy) % kProxyCount];
   for (uint32_t Index = 0; Index < kCallArguments; Index++) Frame.Arguments[Index] = Arguments[Index];
-  Copy(Box.Data, &Frame, sizeof(Frame));
+  CopyBytes(Box.Data, &Frame, sizeof(Frame));
   Box.Header.DataSize = sizeof(Frame);
   Box.Header.Value = Stub;
   const uint32_t Answer = Exchange();

@@ -36,12 +36,6 @@ UINTN gSmmCallCount = 0;
 EFI_SMRAM_DESCRIPTOR gSmram[kMostSmramRegions];
 UINTN gSmramCount = 0;
 
-void Copy(void *Destination, const void *Source, UINTN Length) {
-  auto *To = static_cast<uint8_t *>(Destination);
-  const auto *From = static_cast<const uint8_t *>(Source);
-  for (UINTN Index = 0; Index < Length; Index++) To[Index] = From[Index];
-}
-
 bool SameName(const CHAR16 *Left, const CHAR16 *Right) {
   UINTN Index = 0;
   for (; Left[Index] != 0 && Right[Index] != 0; Index++) {
@@ -91,17 +85,17 @@ class SurveyWriter {
       return;
     }
     const SurveyEntry Entry = {Kind, 0, static_cast<uint32_t>(Size)};
-    Copy(Buffer_ + Used_, &Entry, sizeof(Entry));
+    CopyBytes(Buffer_ + Used_, &Entry, sizeof(Entry));
     Used_ += sizeof(Entry);
-    Copy(Buffer_ + Used_, First, FirstSize);
-    Copy(Buffer_ + Used_ + FirstSize, Second, SecondSize);
-    Copy(Buffer_ + Used_ + FirstSize + SecondSize, Third, ThirdSize);
+    CopyBytes(Buffer_ + Used_, First, FirstSize);
+    CopyBytes(Buffer_ + Used_ + FirstSize, Second, SecondSize);
+    CopyBytes(Buffer_ + Used_ + FirstSize + SecondSize, Third, ThirdSize);
     Used_ += Size;
   }
   UINTN Finish() {
     if (Truncated_) {
       const SurveyEntry Entry = {kSurveyTruncated, 0, 0};
-      Copy(Buffer_ + Used_, &Entry, sizeof(Entry));
+      CopyBytes(Buffer_ + Used_, &Entry, sizeof(Entry));
       Used_ += sizeof(Entry);
     }
     return Used_;
@@ -186,7 +180,7 @@ EFI_STATUS TakeBaseline(EFI_SYSTEM_TABLE *SystemTable) {
   if (EFI_ERROR(Status)) return Status;
   ForEachVariable(SystemTable, Data, [](const CHAR16 *Name, const EFI_GUID &Guid, const uint8_t *Bytes, UINTN Size) {
     VariableSeen &Seen = gVariablesBefore[gVariableCountBefore++];
-    Copy(Seen.Name, Name, NameBytes(Name));
+    CopyBytes(Seen.Name, Name, NameBytes(Name));
     Seen.Guid = Guid;
     Seen.Size = Size;
     Seen.Hash = Fnv(Bytes, Size);
@@ -248,8 +242,8 @@ VOID SendSurvey(EFI_SYSTEM_TABLE *SystemTable) {
     }
     const uint32_t Sizes[2] = {static_cast<uint32_t>(NameBytes(Name)), static_cast<uint32_t>(Size)};
     uint8_t Head[24];
-    Copy(Head, &Guid, 16);
-    Copy(Head + 16, Sizes, 8);
+    CopyBytes(Head, &Guid, 16);
+    CopyBytes(Head + 16, Sizes, 8);
     Writer.Put(kSurveyVariable, Head, sizeof(Head), Name, Sizes[0], Bytes, Size);
   });
   if (gSmmAccessFound) Writer.Put(kSurveySmmAccess, nullptr, 0);
@@ -273,7 +267,7 @@ VOID SendSurvey(EFI_SYSTEM_TABLE *SystemTable) {
   const UINTN Used = Writer.Finish();
 
   Mailbox &Box = AcquireChannel(kSurvey, ThisProcessor());
-  Copy(Box.Data, Buffer, Used);
+  CopyBytes(Box.Data, Buffer, Used);
   Box.Header.DataSize = static_cast<uint32_t>(Used);
   const uint32_t Answer = Exchange();
   ReleaseChannel();

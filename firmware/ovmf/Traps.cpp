@@ -17,7 +17,6 @@ void SaveRegisters(const EFI_SYSTEM_CONTEXT_X64 &Cpu, Registers &Regs) {
 // The answer's registers: the general ones, RIP, RSP (a host function's return pops it) and the
 // arithmetic flags.
 void LoadRegisters(const Registers &Regs, EFI_SYSTEM_CONTEXT_X64 &Cpu) {
-  constexpr uint64_t kArithmeticFlags = 0xCD5;
   Cpu.Rsp = Regs.Rsp;
   Cpu.Rflags = (Cpu.Rflags & ~kArithmeticFlags) | (Regs.Rflags & kArithmeticFlags);
   Cpu.Rax = Regs.Rax;

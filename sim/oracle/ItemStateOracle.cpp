@@ -82,7 +82,7 @@ void CheckItemsAndProtocols(Platform &Machine, const BootRecord &Boot, std::vect
       const std::string Record = "configuration item " + std::to_string(Token) + " (" + Hex(Value) + ")";
       if (HandedOff) {
         // The simulated core gives a freed pool allocation's pages back to the memory map; real
-        // firmware keeps pool pages with the pool, and the specification promises neither, so
+        // firmware keeps pool pages with the pool, and FreePool promises neither, so
         // only a simulator boot can show the table was not freed.
         if (Boot.FirmwareMapAfter.empty() && Type == EfiRuntimeServicesData) {
           Check.Problem(Record, "the table handed to SMM was not given back");

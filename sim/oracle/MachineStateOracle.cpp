@@ -32,10 +32,7 @@ size_t PerCoreWorkStep(const Machine &Description, const BootRecord &Boot) {
 
 std::optional<uint32_t> MemoryTypeAfterBoot(Platform &Machine, const BootRecord &Boot, uint64_t Address) {
   if (Boot.FirmwareMapAfter.empty()) return Machine.Core().Memory().TypeAt(Address);
-  for (const MemoryRange &Range : Boot.FirmwareMapAfter) {
-    if (Address >= Range.base && Address - Range.base < Range.pages * EFI_PAGE_SIZE) return Range.type;
-  }
-  return std::nullopt;
+  return MemoryTypeIn(Boot.FirmwareMapAfter, Address);
 }
 
 uint64_t PagesTakenAs(Platform &Machine, const BootRecord &Boot, uint32_t Type) {

@@ -101,7 +101,7 @@ FirmwareSurvey ReadFirmwareSurvey(std::span<const uint8_t> Data) {
       case kSurveyMemoryBefore:
         Needs(24);
         (Entry.Kind == kSurveyMemory ? Survey.MemoryMap : Survey.MemoryMapBefore)
-            .push_back({Take<uint32_t>(Body, 0), Take<uint64_t>(Body, 8), Take<uint64_t>(Body, 16)});
+            .push_back({Take<uint64_t>(Body, 8), Take<uint64_t>(Body, 16), Take<uint32_t>(Body, 0)});
         break;
       case kSurveyEvent: {
         Needs(sizeof(SurveyEvent));
@@ -144,23 +144,15 @@ void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory
     for (const EFI_GUID &Guid : Event.WaitsFor) Armed.WaitsFor.push_back(GuidName(Guid));
     Record.Armed.push_back(Armed);
   }
-  const auto Ranges = [](const std::vector<SurveyMemoryRange> &Map) {
-    std::vector<MemoryRange> Made;
-    for (const SurveyMemoryRange &Range : Map) Made.push_back({Range.Base, Range.Pages, Range.Type});
-    return Made;
-  };
-  Record.FirmwareMapBefore = Ranges(Survey.MemoryMapBefore);
+  Record.FirmwareMapBefore = Survey.MemoryMapBefore;
   // The map after the outside builders' calls, when the caller has it, holds what they took too.
-  if (Record.FirmwareMapAfter.empty()) Record.FirmwareMapAfter = Ranges(Survey.MemoryMap);
+  if (Record.FirmwareMapAfter.empty()) Record.FirmwareMapAfter = Survey.MemoryMap;
   // The reverse-map table lies in the firmware's memory: reserved there, page by page, and in RAM
   // this process can read.
   if (Record.Snp.TableLast != 0 && Record.Snp.TableLast >= Record.Snp.TableFirst) {
-    bool Reserved = Record.Snp.TableLast < Memory.Size() && Record.Snp.TableFirst >= GuestMemory::kIdentityFloor;
+    bool Reserved = Memory.Holds(Record.Snp.TableFirst, Record.Snp.TableLast - Record.Snp.TableFirst + 1);
     for (uint64_t Page = Record.Snp.TableFirst & ~uint64_t(4095); Reserved && Page <= Record.Snp.TableLast; Page += 4096) {
-      const auto Range = std::find_if(Survey.MemoryMap.begin(), Survey.MemoryMap.end(), [Page](const SurveyMemoryRange &Each) {
-        return Page >= Each.Base && Page - Each.Base < Each.Pages * 4096;
-      });
-      Reserved = Range != Survey.MemoryMap.end() && Range->Type == EfiReservedMemoryType;
+      Reserved = MemoryTypeIn(Record.FirmwareMapAfter, Page) == EfiReservedMemoryType;
     }
     Record.Snp.TableReserved = Reserved;
   }
@@ -168,15 +160,8 @@ void ApplyFirmwareSurvey(const FirmwareSurvey &Survey, const GuestMemory &Memory
   Record.SmmCore = Survey.SmmCore;
   Record.Heap = HeapSnapshot{};
   if (Survey.HeapInterface) {
-    const auto InRam = [&Memory](uint64_t Address, uint64_t Length) {
-      return Address >= GuestMemory::kIdentityFloor && Address <= Memory.Size() && Length <= Memory.Size() - Address;
-    };
-    const auto TypeAt = [&Record](uint64_t Address) -> std::optional<uint32_t> {
-      for (const MemoryRange &Range : Record.FirmwareMapAfter) {
-        if (Address >= Range.base && Address - Range.base < Range.pages * 4096) return Range.type;
-      }
-      return std::nullopt;
-    };
+    const auto InRam = [&Memory](uint64_t Address, uint64_t Length) { return Memory.Holds(Address, Length); };
+    const auto TypeAt = [&Record](uint64_t Address) { return MemoryTypeIn(Record.FirmwareMapAfter, Address); };
     if (InRam(*Survey.HeapInterface, 1)) {
       Record.Heap = TakeHeapSnapshot(reinterpret_cast<const void *>(*Survey.HeapInterface), {InRam, TypeAt});
     }

@@ -14,15 +14,10 @@
 
 #include "sim/ovmf/GuestMemory.h"
 #include "sim/platform/BootRunner.h"
+#include "sim/uefi/PhysicalMemory.h"
 #include "uefi/Base.h"
 
 namespace sim {
-
-struct SurveyMemoryRange {
-  uint32_t Type = 0;
-  uint64_t Base = 0;
-  uint64_t Pages = 0;
-};
 
 struct FirmwareSurvey {
   struct SurveyedProtocol {
@@ -34,8 +29,8 @@ struct FirmwareSurvey {
   std::vector<std::pair<std::string, std::vector<uint8_t>>> Variables;  // "Name GUID", data
   SmmCorePhaseRecord SmmCore;
   std::optional<uint64_t> HeapInterface;
-  std::vector<SurveyMemoryRange> MemoryMap;
-  std::vector<SurveyMemoryRange> MemoryMapBefore;
+  std::vector<MemoryRange> MemoryMap;
+  std::vector<MemoryRange> MemoryMapBefore;
   struct Event {
     uint64_t Notify = 0;
     uint64_t Tpl = 0;

@@ -24,6 +24,10 @@ class GuestMemory {
   GuestMemory &operator=(const GuestMemory &) = delete;
 
   uint64_t Size() const { return Size_; }
+  // Whether [Address, Address + Length) lies in the RAM this process maps at its own addresses.
+  bool Holds(uint64_t Address, uint64_t Length) const {
+    return Address >= kIdentityFloor && Address <= Size_ && Length <= Size_ - Address;
+  }
   // The bytes at guest physical Address; throws std::out_of_range naming the range when any of
   // [Address, Address + Length) lies outside the RAM.
   uint8_t *At(uint64_t Address, uint64_t Length) const;

@@ -19,8 +19,6 @@ struct NativeContext {
 };
 static_assert(sizeof(NativeContext) == 16 * 8 + 256, "the template's offsets");
 
-// CF, PF, AF, ZF, SF, DF and OF: the flags an instruction may read and write here.
-constexpr uint64_t kArithmeticFlags = 0xCD5;
 constexpr size_t kSlot = 16;  // bytes left for the instruction, padded with NOPs
 
 }  // namespace
@@ -140,7 +138,8 @@ std::string RunNativeStep(ccx_channel::Registers &Regs, uint8_t *Xmm, const uint
   std::memcpy(Xmm, Context.Xmm, sizeof(Context.Xmm));
   Regs = {Context.Rax, Context.Rcx, Context.Rdx, Context.Rbx, Regs.Rsp, Context.Rbp, Context.Rsi, Context.Rdi,
           Context.R8,  Context.R9,  Context.R10, Context.R11, Context.R12, Context.R13, Context.R14, Context.R15,
-          Regs.Rip + Instruction.length, (Regs.Rflags & ~kArithmeticFlags) | (Context.Rflags & kArithmeticFlags)};
+          Regs.Rip + Instruction.length,
+          (Regs.Rflags & ~ccx_channel::kArithmeticFlags) | (Context.Rflags & ccx_channel::kArithmeticFlags)};
   return "";
 }
 

@@ -46,7 +46,6 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   Platform Machine(Description, PlatformOptionsFor(Options, Record, NotesLock), Control);
 
   RemoteImage Remote;
-  Remote.Name = Image.Name;
   Remote.File = Image.File;
   Remote.SizeOfImage = Image.Info->SizeOfImage;
   Remote.Sites = FindTrapSites(Image.File, *Image.Info);
@@ -63,7 +62,7 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   // The SMM side of the S3 hand-off reads the driver's table where the firmware put it, and each
   // software SMI is told with the boot step it came in.
   const MemoryReader ReadGuest = [&Memory](uint64_t Address, uint64_t Length, void *Out) {
-    if (Address < GuestMemory::kIdentityFloor || Address > Memory.Size() || Length > Memory.Size() - Address) return false;
+    if (!Memory.Holds(Address, Length)) return false;
     std::memcpy(Out, Memory.At(Address, Length), Length);
     return true;
   };
@@ -81,9 +80,7 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
     Platform::FirmwareView View;
     View.MemoryMap = [&Calls, BootServices, MapScratch] { return Calls.FirmwareMemoryMap(BootServices, MapScratch); };
     View.ImagePages = [&Requests] { return Requests.ImagePages(); };
-    View.Readable = [&Memory](uint64_t Address, uint64_t Length) {
-      return Address >= GuestMemory::kIdentityFloor && Address <= Memory.Size() && Length <= Memory.Size() - Address;
-    };
+    View.Readable = [&Memory](uint64_t Address, uint64_t Length) { return Memory.Holds(Address, Length); };
     Machine.SetFirmwareView(View);
     if (!Requests.Survey()) throw std::runtime_error("the platform package asked for calls before its survey");
     Calls.InstallDriverProtocols(Machine.Core(), *Requests.Survey(), Requests.ImageBase(), Image.Info->SizeOfImage);

@@ -25,7 +25,6 @@
 namespace sim {
 
 struct RemoteImage {
-  std::string Name;
   std::span<const uint8_t> File;
   uint32_t SizeOfImage = 0;
   std::vector<TrapSite> Sites;

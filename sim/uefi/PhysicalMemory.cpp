@@ -19,6 +19,13 @@ uint64_t EndOf(uint64_t base, uint64_t pages) { return base + (pages << EFI_PAGE
 
 }  // namespace
 
+std::optional<uint32_t> MemoryTypeIn(const std::vector<MemoryRange> &Map, uint64_t Address) {
+  for (const MemoryRange &Range : Map) {
+    if (Address >= Range.base && Address - Range.base < (Range.pages << EFI_PAGE_SHIFT)) return Range.type;
+  }
+  return std::nullopt;
+}
+
 PhysicalMemory::PhysicalMemory(std::vector<DramRange> dram, Diagnostics diagnostics)
     : dram_(std::move(dram)), diagnostics_(std::move(diagnostics)) {
   std::sort(dram_.begin(), dram_.end(), [](const DramRange &a, const DramRange &b) { return a.base < b.base; });

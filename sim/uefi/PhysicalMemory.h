@@ -26,6 +26,9 @@ struct MemoryRange {
   uint32_t type;
 };
 
+// The type of the range of Map that holds Address, if one does.
+std::optional<uint32_t> MemoryTypeIn(const std::vector<MemoryRange> &Map, uint64_t Address);
+
 // Who took a stretch of pages. FreePages gives back only what AllocatePages handed out, so a
 // driver cannot free the pages under the pool, and the pool cannot free a caller's pages.
 enum class PageOwner { Free, Caller, Pool };
