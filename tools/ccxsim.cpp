@@ -2,10 +2,11 @@
 // compares two such reports field by field.
 //
 //   ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]
-//               [--cost-model FILE] [--image FILE [--gdb]] [--trace FILE] [--trace-svg FILE]
+//               [--cost-model FILE] [--image FILE [--gdb]] [--trace FILE] [--trace-svg FILE] [--time-limit S]
 //   ccxsim diff [--ignore PATTERN]... [--ignore-file FILE]... [--preset NAME]... A.json B.json
 //   ccxsim machine FILE
 //   ccxsim tables DIR|FILE
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,7 @@ namespace {
 const char *kUsage =
     "usage: ccxsim boot [--machine FILE] [--boots N] [--var-store FILE] [--out DIR] [--debug-output] [--peer-driver]\n"
     "                   [--cost-model FILE] [--image FILE [--firmware ovmf]] [--trace FILE] [--trace-svg FILE] [--processors]\n"
+    "                   [--time-limit SECONDS]\n"
     "  --machine FILE    machine description (JSON); the built-in default machine without it\n"
     "  --boots N         boot N times in a row, keeping the variable store between boots (default 1)\n"
     "  --var-store FILE  keep non-volatile variables in FILE, across boots and runs\n"
@@ -70,6 +72,8 @@ const char *kUsage =
     "                    over a channel (docs/image-boot.md); CcxOvmfPlatform.efi must lie beside the image\n"
     "  --gdb             with --image: run this boot under gdb, with the image's symbols loaded where it is\n"
     "                    placed and its trapped instructions passed on silently (docs/image-boot.md)\n"
+    "  --time-limit S    give up a boot that has not ended after S seconds of host time (default 300), as a\n"
+    "                    simulator error: an image caught in a loop that never ends cannot hang the run\n"
     "  --processors      print the map from processor index to socket, die, complex die, complex, core,\n"
     "                    thread and APIC ID (report.json always holds it, as \"processors\")\n"
     "  exit status: 0 every boot showed what its machine expects (\"expect\"), 1 the driver's answers differ\n"
@@ -92,6 +96,7 @@ struct Arguments {
   std::string TraceFile;
   std::string TraceSvgFile;
   bool ProcessorMap = false;
+  uint64_t TimeLimit = 300;  // seconds of host time a boot may take
   bool Gdb = false;
   std::string Firmware;  // "ovmf": boot the image inside OVMF under QEMU
   std::vector<std::string> BootArguments;  // every option but --gdb, for the run under gdb
@@ -141,6 +146,11 @@ Arguments Parse(int argc, char **argv) {
       Result.TraceFile = Value();
     } else if (Option == "--trace-svg") {
       Result.TraceSvgFile = Value();
+    } else if (Option == "--time-limit") {
+      const std::string Text = Value();
+      if (!sim::ParseUnsigned(Text, Result.TimeLimit) || Result.TimeLimit == 0 || Result.TimeLimit > 86400) {
+        UsageError("--time-limit takes a number of seconds from 1 to 86400, not \"" + Text + "\"");
+      }
     } else if (Option == "--processors") {
       Result.ProcessorMap = true;
     } else if (Option == "--firmware") {
@@ -219,6 +229,17 @@ sim::OvmfSettings OvmfSettingsFor(const std::filesystem::path &Image) {
   return Settings;
 }
 
+// The status to exit with. After an abandoned boot, whose threads may still run the image and use
+// the machine, the process ends at once, without destructors that would unmap what they use.
+int EndRun(int Status, bool Abandoned) {
+  if (Abandoned) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(Status);
+  }
+  return Status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -278,6 +299,7 @@ int main(int argc, char **argv) {
   if (Args.ProcessorMap) ccxsim::PrintProcessorMap(std::cout, Machine);
   bool AllEnded = true;
   bool AllAgree = true;
+  bool Abandoned = false;
   ccxsim::RunVerdict Verdict;
   const bool Tracing = !Args.TraceFile.empty() || !Args.TraceSvgFile.empty();
   std::vector<ccxsim::BootTrace> Traces;
@@ -286,6 +308,7 @@ int main(int argc, char **argv) {
     Options.VariableFile = VarStore;
     if (Args.PeerDriver) Options.PeerBefore = &CcxPeerImageDescriptor;
     Options.Loader = Delivered.get();
+    Options.TimeLimit = std::chrono::seconds(Args.TimeLimit);
     // The builder of the processors' ACPI objects calls the driver's services once the boot is done.
     std::optional<sim::AcpiProcessorReport> Acpi;
     // The PCCT, HEST and SMBIOS builders do the same.
@@ -346,6 +369,11 @@ int main(int argc, char **argv) {
       ccxsim::PrintExpectation(std::cout, Unmet);
       Report["boots"].back()["expectation"] = ccxsim::ExpectationJson(Unmet);
       Verdict.Checked(Boot, Unmet, AgreedBefore && !AllAgree);
+      // Threads of an abandoned boot may still hold the image and the machine: no boot follows it.
+      if (Record.Abandoned) {
+        Abandoned = true;
+        break;
+      }
     } catch (const std::exception &Error) {
       std::cerr << "ccxsim: boot " << Boot << " could not run: " << Error.what() << "\n";
       AllEnded = false;
@@ -362,7 +390,7 @@ int main(int argc, char **argv) {
     std::ofstream File(Path);
     if (!File || !(File << Report.dump(2) << "\n")) {
       std::cerr << "ccxsim: cannot write " << Path.string() << "\n";
-      return 2;
+      return EndRun(2, Abandoned);
     }
     std::cout << "\nreport written to " << Path.string() << "\n";
   }
@@ -374,7 +402,7 @@ int main(int argc, char **argv) {
     std::ofstream File(Path, std::ios::binary);
     if (!File || !(File << Text)) {
       std::cerr << "ccxsim: cannot write the timeline to " << Path << "\n";
-      return 2;
+      return EndRun(2, Abandoned);
     }
     std::cout << "\ntimeline written to " << Path << "\n";
   }
@@ -384,5 +412,5 @@ int main(int argc, char **argv) {
   if (Verdict.ExitStatus() != ccxsim::kExitAsExpected) {
     std::cout << "exit status " << Verdict.ExitStatus() << ": " << Verdict.Why() << "\n";
   }
-  return Verdict.ExitStatus();
+  return EndRun(Verdict.ExitStatus(), Abandoned);
 }

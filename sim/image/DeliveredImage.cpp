@@ -1,16 +1,17 @@
 #include "sim/image/DeliveredImage.h"
+#include "sim/image/PeFormat.h"
 #include "sim/image/PeSymbols.h"
 #include "sim/image/DebuggerHook.h"
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "sim/HexText.h"
+#include "sim/files/InputFile.h"
 #include "sim/cpu/CurrentProcessor.h"
 #include "sim/platform/Platform.h"
 #include "sim/uefi/MemoryTypes.h"
@@ -21,9 +22,8 @@ namespace {
 constexpr uint64_t kLowestImageAddress = 0x100000;
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path &File) {
-  std::ifstream In(File, std::ios::binary);
-  if (!In) throw std::runtime_error(File.string() + ": cannot be read");
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  const std::string Text = ReadInputFile(File, "driver image", kImageInputCap);
+  return std::vector<uint8_t>(Text.begin(), Text.end());
 }
 
 }  // namespace
@@ -43,12 +43,32 @@ DeliveredImage::DeliveredImage(const std::filesystem::path &File)
       Bytes_(ReadFile(File)),
       Info_(ParsePeImage(Bytes_, Name_)),
       Functions_(ReadPeFunctionSymbols(Bytes_, Info_)),
-      Symbols_(FindPeSymbolFile(File, Info_, Bytes_)) {}
+      Symbols_(FindPeSymbolFile(File, Info_, Bytes_)) {
+  // Every base relocation block is checked now, by a placement at the preferred base into scratch
+  // memory: a malformed one is refused as the file's fault before any boot starts.
+  std::vector<uint8_t> Scratch(Info_.SizeOfImage);
+  PlacePeImage(Info_, Bytes_, Scratch.data(), Info_.PreferredBase, Name_);
+}
 
 std::string DeliveredImage::SymbolAt(uint64_t Address) const {
   if (Base_ == 0 || Address < Base_ || Address - Base_ >= Info_.SizeOfImage) return "";
   auto Found = Functions_.find(static_cast<uint32_t>(Address - Base_));
   return Found == Functions_.end() ? "" : Found->second;
+}
+
+std::string DeliveredImage::FunctionNear(uint64_t Address) const {
+  if (Base_ == 0 || Address < Base_ || Address - Base_ >= Info_.SizeOfImage) return "";
+  const auto Rva = static_cast<uint32_t>(Address - Base_);
+  // Only code lies in a function: an address in the headers or in data is named by none.
+  const bool InCode = std::any_of(Info_.Sections.begin(), Info_.Sections.end(), [Rva](const PeSection &Section) {
+    return (Section.Characteristics & pe::kSectionMemExecute) != 0 && Rva >= Section.VirtualAddress &&
+           Rva - Section.VirtualAddress < Section.VirtualSize;
+  });
+  if (!InCode) return "";
+  auto After = Functions_.upper_bound(Rva);
+  if (After == Functions_.begin()) return "";
+  const auto &[Start, Name] = *std::prev(After);
+  return Rva == Start ? Name : Name + "+" + Hex(Rva - Start);
 }
 
 DeliveredImage::~DeliveredImage() {
@@ -78,7 +98,8 @@ EFI_IMAGE_ENTRY_POINT DeliveredImage::Load(Platform &Machine, EFI_LOADED_IMAGE_P
   Session_ = std::make_unique<ImageTrapSession>(
       Base, Base + Info_.SizeOfImage, Machine.Devices().Mmio().ClaimedRanges(), [&Machine](const std::string &Problem) {
         Machine.EndBoot({BootEnd::SimulatorError, 0, "delivered image: " + Problem});
-      });
+      },
+      [this](uint64_t Address) { return FunctionNear(Address); });
   // A debugger sets its breakpoints in the image now that its bytes are in place.
   AnnounceImageToDebugger(Symbols_, Name_, Base, Base + (Info_.Sections.empty() ? 0 : Info_.Sections[0].VirtualAddress));
   LoadedImage.ImageBase = reinterpret_cast<VOID *>(Base);

@@ -29,6 +29,8 @@ class DeliveredImage : public DriverLoader {
   EFI_IMAGE_ENTRY_POINT Load(Platform &Machine, EFI_LOADED_IMAGE_PROTOCOL &LoadedImage) override;
   void Unload(Platform &Machine, BootRecord &Record) override;
   std::string SymbolAt(uint64_t Address) const override;
+  // "F+0x1C": the image function at or nearest below Address of the loaded image, or "".
+  std::string FunctionNear(uint64_t Address) const;
 
   const PeImageInfo &Info() const { return Info_; }
   const std::vector<uint8_t> &Bytes() const { return Bytes_; }

@@ -2,6 +2,9 @@
 
 #include <Zydis/Zydis.h>
 
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "arch/Cpuid.h"
@@ -217,10 +220,19 @@ const char *TrapKindName(TrapKind Kind) {
   return "unknown";
 }
 
+size_t CopyReadableBytes(uint64_t Address, void *Out, size_t Size) {
+  iovec Local{Out, Size};
+  iovec Remote{reinterpret_cast<void *>(Address), Size};
+  const ssize_t Copied = process_vm_readv(getpid(), &Local, 1, &Remote, 1, 0);
+  return Copied < 0 ? 0 : static_cast<size_t>(Copied);
+}
+
 std::string InstructionBytes(uint64_t Address, size_t Available) {
+  uint8_t Bytes[15];
+  const size_t Readable = CopyReadableBytes(Address, Bytes, Available < 15 ? Available : 15);
+  if (Readable == 0) return "no readable bytes";
   std::string Text;
-  const auto *Bytes = reinterpret_cast<const uint8_t *>(Address);
-  for (size_t Index = 0; Index < Available && Index < 15; Index++) {
+  for (size_t Index = 0; Index < Readable; Index++) {
     char Byte[4];
     std::snprintf(Byte, sizeof(Byte), Index == 0 ? "%02x" : " %02x", Bytes[Index]);
     Text += Byte;
@@ -230,7 +242,10 @@ std::string InstructionBytes(uint64_t Address, size_t Available) {
 
 TrapOutcome EmulateInstruction(ucontext_t &Context, bool PageFault, uint64_t FaultAddress) {
   const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
-  return EmulateInstructionBytes(Context, reinterpret_cast<const uint8_t *>(Rip), 15, PageFault, FaultAddress);
+  // The instruction may end the image's last page: only the bytes that can be read are decoded.
+  uint8_t Bytes[15];
+  const size_t Readable = CopyReadableBytes(Rip, Bytes, sizeof(Bytes));
+  return EmulateInstructionBytes(Context, Bytes, Readable, PageFault, FaultAddress);
 }
 
 TrapOutcome EmulateInstructionBytes(ucontext_t &Context, const uint8_t *Bytes, size_t Available, bool PageFault,

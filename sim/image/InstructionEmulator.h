@@ -55,8 +55,14 @@ TrapOutcome EmulateInstruction(ucontext_t &Context, bool PageFault, uint64_t Fau
 TrapOutcome EmulateInstructionBytes(ucontext_t &Context, const uint8_t *Bytes, size_t Available, bool PageFault,
                                     uint64_t FaultAddress);
 
-// "48 8b 01" for the bytes at Address (at most 15, fewer when Available says so).
+// "48 8b 01" for the bytes at Address (at most 15, fewer when Available says so, or when the
+// bytes end at memory this process cannot read; "no readable bytes" when none can be read).
 std::string InstructionBytes(uint64_t Address, size_t Available = 15);
+
+// Copies up to Size bytes at Address into Out without touching Address directly, so that an
+// address this process cannot read gives fewer bytes (or none) rather than a second fault. Safe
+// inside a signal handler. Returns how many bytes were copied.
+size_t CopyReadableBytes(uint64_t Address, void *Out, size_t Size);
 
 }  // namespace sim
 

@@ -1,11 +1,10 @@
 #include "sim/image/PeDebugFile.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "sim/HexText.h"
+#include "sim/files/InputFile.h"
 
 namespace sim {
 namespace {
@@ -60,12 +59,19 @@ PeSymbolFile FindPeSymbolFile(const std::filesystem::path &ImageFile, const PeIm
   DebugFile += ".debug";
   const std::string DebugName = DebugFile.filename().string();
   PeSymbolFile Result{std::filesystem::absolute(ImageFile, Ignored), Image.PreferredBase, ""};
-  std::ifstream In(DebugFile, std::ios::binary);
-  if (!In) {
+  std::error_code Missing;
+  if (!std::filesystem::exists(DebugFile, Missing)) {
     Result.Note = "no " + DebugName + " beside the image";
     return Result;
   }
-  const std::vector<uint8_t> Bytes{std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  std::vector<uint8_t> Bytes;
+  try {
+    const std::string Text = ReadInputFile(DebugFile, "the image's debug file", kImageInputCap);
+    Bytes.assign(Text.begin(), Text.end());
+  } catch (const InputFileError &Error) {
+    Result.Note = Error.what();
+    return Result;
+  }
   try {
     const PeImageInfo Debug = ParsePeImage(Bytes, DebugName);
     const std::string Mismatch = PeDebugFileMismatch(Image, ImageBytes, Debug, Bytes);

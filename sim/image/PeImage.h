@@ -64,8 +64,9 @@ void CheckPeLayout(const PeImageInfo &Info, size_t FileSize, const std::string &
 // runs at LoadAddress. DIR64 entries add LoadAddress - PreferredBase to their 8 bytes, ABSOLUTE
 // entries are padding; any other type, a malformed block or a fix-up outside the image is refused,
 // as is moving an image that has no base relocations. Returns the number of DIR64 entries applied.
+// Source names the image in errors.
 size_t PlacePeImage(const PeImageInfo &Info, std::span<const uint8_t> File, uint8_t *Destination,
-                    uint64_t LoadAddress);
+                    uint64_t LoadAddress, const std::string &Source = "image");
 
 }  // namespace sim
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
+#include <memory>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,9 +25,134 @@ namespace {
 constexpr uint64_t kPage = 4096;
 
 std::atomic<ImageTrapSession *> gSession{nullptr};
-struct sigaction gPrevious;
+// Set for good once an image has run in this process: its stray stores may have reached any of
+// the simulator's memory, so a later crash anywhere may be the image's doing.
+std::atomic<bool> gImageRan{false};
+// The signals a fault of code can raise, and the handlers installed before ours, in that order.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGBUS, SIGFPE, SIGTRAP};
+struct sigaction gPrevious[std::size(kFaultSignals)];
 std::once_flag gInstalled;
 thread_local bool tTrapping = false;
+
+// A system call made without the C library, which would set errno (thread-local storage) on failure.
+long RawSyscall(long Number, long First, long Second, long Third = 0) {
+  long Result;
+  __asm__ __volatile__("syscall"
+                       : "=a"(Result)
+                       : "a"(Number), "D"(First), "S"(Second), "d"(Third)
+                       : "rcx", "r11", "memory");
+  return Result;
+}
+
+// Appends Text, or Value in hexadecimal, to a fixed buffer, without the C library.
+struct RawText {
+  char Bytes[512];
+  size_t Length = 0;
+  RawText &operator<<(const char *Text) {
+    while (*Text != '\0' && Length < sizeof(Bytes)) Bytes[Length++] = *Text++;
+    return *this;
+  }
+  RawText &operator<<(uint64_t Value) {
+    char Digits[19] = "0x";
+    int Count = 0;
+    for (uint64_t Rest = Value; Count == 0 || Rest != 0; Rest >>= 4) Count++;
+    for (int Index = 0; Index < Count; Index++) Digits[2 + Index] = "0123456789ABCDEF"[(Value >> (4 * (Count - 1 - Index))) & 0xF];
+    Digits[2 + Count] = '\0';
+    return *this << static_cast<const char *>(Digits);
+  }
+};
+
+// Each trapping thread's FS base, the base of its thread-local storage, by kernel thread id: image
+// code that loads FS (a flipped byte is enough) moves it, and the handler could then touch nothing
+// thread-local, errno included, without faulting again. Open addressing; a slot's id is 0 when free.
+constexpr size_t kThreadSlots = 4096;
+struct ThreadBase {
+  std::atomic<long> Tid{0};
+  std::atomic<uint64_t> FsBase{0};
+};
+ThreadBase gThreadBases[kThreadSlots];
+
+void RememberThreadBase() {
+  const long Tid = RawSyscall(SYS_gettid, 0, 0);
+  uint64_t Base = 0;
+  RawSyscall(SYS_arch_prctl, ARCH_GET_FS, reinterpret_cast<long>(&Base));
+  for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
+    ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
+    long Free = 0;
+    if (Slot.Tid.load() == Tid || Slot.Tid.compare_exchange_strong(Free, Tid)) {
+      Slot.FsBase.store(Base);
+      return;
+    }
+  }
+}
+
+void ForgetThreadBase() {
+  const long Tid = RawSyscall(SYS_gettid, 0, 0);
+  for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
+    ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
+    if (Slot.Tid.load() == Tid) {
+      Slot.Tid.store(0);
+      return;
+    }
+  }
+}
+
+// True when image code moved this thread's FS base or a stray store of it overwrote the thread
+// control block's pointer to itself (the first word there, which every thread-local access reads);
+// both are put back, so that the handler can still end the process. Touches nothing thread-local.
+bool RestoreThreadBase() {
+  const long Tid = RawSyscall(SYS_gettid, 0, 0);
+  for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
+    ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
+    const long Held = Slot.Tid.load();
+    if (Held == 0) return false;
+    if (Held != Tid) continue;
+    const uint64_t Base = Slot.FsBase.load();
+    uint64_t Now = 0;
+    RawSyscall(SYS_arch_prctl, ARCH_GET_FS, reinterpret_cast<long>(&Now));
+    bool Repaired = false;
+    if (Now != Base) {
+      RawSyscall(SYS_arch_prctl, ARCH_SET_FS, static_cast<long>(Base));
+      Repaired = true;
+    }
+    auto *Self = reinterpret_cast<volatile uint64_t *>(Base);
+    if (*Self != Base) {
+      *Self = Base;
+      Repaired = true;
+    }
+    return Repaired;
+  }
+  return false;
+}
+
+// The stack the handler runs on for a thread that runs image code: the image may have left its
+// own stack pointer anywhere, and a fault the kernel cannot push a frame for ends the process.
+// The handler emulates device accesses on it, and a fault that ends the boot parks there.
+class AlternateStack {
+ public:
+  static constexpr size_t kSize = 256 * 1024;
+  AlternateStack() : Memory_(new uint8_t[kSize]) {
+    stack_t Stack{};
+    Stack.ss_sp = Memory_.get();
+    Stack.ss_size = kSize;
+    if (sigaltstack(&Stack, nullptr) != 0) {
+      throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(errno));
+    }
+    RememberThreadBase();
+  }
+  ~AlternateStack() {
+    ForgetThreadBase();
+    stack_t Off{};
+    Off.ss_flags = SS_DISABLE;
+    sigaltstack(&Off, nullptr);
+  }
+  AlternateStack(const AlternateStack &) = delete;
+  AlternateStack &operator=(const AlternateStack &) = delete;
+
+ private:
+  std::unique_ptr<uint8_t[]> Memory_;
+};
+thread_local std::unique_ptr<AlternateStack> tAlternateStack;
 
 bool SetCpuidFaulting(bool On) { return syscall(SYS_arch_prctl, ARCH_SET_CPUID, On ? 0 : 1) == 0; }
 bool SetTscTrapping(bool On) { return prctl(PR_SET_TSC, On ? PR_TSC_SIGSEGV : PR_TSC_ENABLE, 0, 0, 0) == 0; }
@@ -34,7 +161,8 @@ bool SetTscTrapping(bool On) { return prctl(PR_SET_TSC, On ? PR_TSC_SIGSEGV : PR
 // executed for real with this thread's trapping briefly off. Returns false for anything else.
 bool RunHostInstruction(ucontext_t &Context) {
   greg_t *Gregs = Context.uc_mcontext.gregs;
-  const auto *Code = reinterpret_cast<const uint8_t *>(Gregs[REG_RIP]);
+  uint8_t Code[3] = {};
+  if (CopyReadableBytes(static_cast<uint64_t>(Gregs[REG_RIP]), Code, sizeof(Code)) < 2) return false;
   if (Code[0] != 0x0F) return false;
   if (Code[1] == 0x31 || (Code[1] == 0x01 && Code[2] == 0xF9)) {
     const bool Rdtscp = Code[1] == 0x01;
@@ -70,50 +198,164 @@ bool RunHostInstruction(ucontext_t &Context) {
 // Hands a fault that is not ours to the handler installed before; the default action is taken by
 // returning with it restored, so the faulting instruction runs again and ends the process.
 void Chain(int Signal, siginfo_t *Info, void *Context) {
-  if ((gPrevious.sa_flags & SA_SIGINFO) != 0 && gPrevious.sa_sigaction != nullptr) {
-    gPrevious.sa_sigaction(Signal, Info, Context);
+  const struct sigaction *Previous = nullptr;
+  for (size_t Index = 0; Index < std::size(kFaultSignals); Index++) {
+    if (kFaultSignals[Index] == Signal) Previous = &gPrevious[Index];
+  }
+  if (Previous != nullptr && (Previous->sa_flags & SA_SIGINFO) != 0 && Previous->sa_sigaction != nullptr) {
+    Previous->sa_sigaction(Signal, Info, Context);
     return;
   }
-  if (gPrevious.sa_handler != SIG_DFL && gPrevious.sa_handler != SIG_IGN) {
-    gPrevious.sa_handler(Signal);
+  if (Previous != nullptr && Previous->sa_handler != SIG_DFL && Previous->sa_handler != SIG_IGN) {
+    Previous->sa_handler(Signal);
     return;
   }
   signal(Signal, SIG_DFL);
+  // A trap (INT3) has already moved past its instruction and would not be raised again.
+  if (Signal == SIGTRAP) raise(SIGTRAP);
+}
+
+// What a fault other than an emulated one was, in words.
+std::string FaultName(int Signal, bool PageFault, uint64_t Address) {
+  switch (Signal) {
+    case SIGILL: return "an invalid instruction";
+    case SIGFPE: return "a divide error";
+    case SIGTRAP: return "a breakpoint (INT3)";
+    case SIGBUS: return "a bus error at " + Hex(Address);
+    default: return PageFault ? "a page fault at " + Hex(Address) : "a general-protection fault";
+  }
+}
+
+// True when the bytes before Return end a near CALL (E8 rel32, or FF /2 with any addressing).
+bool FollowsCall(uint64_t Return) {
+  uint8_t Before[7] = {};
+  if (Return < sizeof(Before) || CopyReadableBytes(Return - sizeof(Before), Before, sizeof(Before)) != sizeof(Before)) {
+    return false;
+  }
+  if (Before[2] == 0xE8) return true;  // five bytes before the return address
+  for (size_t Length = 2; Length <= 7; Length++) {
+    const uint8_t Opcode = Before[sizeof(Before) - Length];
+    const uint8_t ModRm = Before[sizeof(Before) - Length + 1];
+    if (Opcode == 0xFF && ((ModRm >> 3) & 7) == 2) return true;
+  }
+  return false;
+}
+
+// The innermost return address into the image on the stack above StackPointer, or 0: the image
+// frame that led to code outside the image. Reads at most 256 KiB, a block at a time, while the
+// stack can be read.
+uint64_t ImageReturnAddress(const ImageTrapSession &Session, uint64_t StackPointer) {
+  constexpr size_t kWords = 64;
+  uint64_t Words[kWords];
+  for (uint64_t Offset = 0; Offset < (uint64_t(256) << 10); Offset += sizeof(Words)) {
+    const size_t Copied = CopyReadableBytes(StackPointer + Offset, Words, sizeof(Words));
+    for (size_t Index = 0; Index < Copied / sizeof(uint64_t); Index++) {
+      if (Session.InCode(Words[Index]) && FollowsCall(Words[Index])) return Words[Index];
+    }
+    if (Copied < sizeof(Words)) break;
+  }
+  return 0;
+}
+
+// " (in F+0x1C)" when the session knows the image function at or below Address.
+std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
+  const std::string Name = Session.FunctionAt(Address);
+  return Name.empty() ? std::string() : " (in " + Name + ")";
+}
+
+// A fault on a simulated processor's thread outside the image's code during an image boot: the
+// image jumped out of its code, or host code it called faulted (a wild pointer it was given).
+[[noreturn]] void FailOutsideImage(ImageTrapSession &Session, int Signal, bool PageFault, uint64_t Address,
+                                   const ucontext_t &Context) {
+  const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
+  const uint64_t Return = ImageReturnAddress(Session, static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RSP]));
+  const std::string From = Return != 0 ? ", below image code at " + Hex(Return) + InFunction(Session, Return)
+                                       : ", with no image frame on the stack";
+  uint8_t Probe = 0;
+  if ((Signal == SIGSEGV && PageFault && Address == Rip) || CopyReadableBytes(Rip, &Probe, 1) == 0) {
+    Session.Fail("execution left the image's code for " + Hex(Rip) + ", which is not code (" +
+                 InstructionBytes(Rip) + ")" + From);
+  }
+  Session.Fail("host code at " + Hex(Rip) + " (" + InstructionBytes(Rip) + ") raised " +
+               FaultName(Signal, PageFault, Address) + " while it ran for the image" + From);
+}
+
+// Image code overwrote this thread's own storage: nothing of the C library can be trusted on this
+// thread any more (its cancellation state, its locale, its allocator's arena). The process ends
+// here with the cause on standard error and status 70, using only system calls; no report follows.
+[[noreturn]] void EndAfterOverwrite(int Signal, uint64_t Rip, uint64_t Address) {
+  RawText Line;
+  Line << "ccxsim: simulator error in the delivered image: code at " << Rip << " raised signal "
+       << static_cast<uint64_t>(Signal) << " (address " << Address
+       << ") after image code had moved or overwritten the simulator's own thread storage (FS base, thread "
+          "control block); the run ends without a report\n";
+  RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
+  RawSyscall(SYS_exit_group, 70, 0);
+  __builtin_unreachable();
+}
+
+// A fault of the simulator's own code on a thread of its own, once an image has run in the process:
+// ended with the cause on standard error and status 70 rather than by the signal, using only system
+// calls (the heap may be what was overwritten).
+[[noreturn]] void EndAfterImageRan(int Signal, uint64_t Rip, uint64_t Address) {
+  RawText Line;
+  Line << "ccxsim: simulator error: the simulator's own code at " << Rip << " raised signal "
+       << static_cast<uint64_t>(Signal) << " (address " << Address
+       << ") after the delivered image had run in its address space; a stray store of the image may have "
+          "overwritten the simulator's memory; the run ends without a report\n";
+  RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
+  RawSyscall(SYS_exit_group, 70, 0);
+  __builtin_unreachable();
 }
 
 void OnFault(int Signal, siginfo_t *Info, void *Raw) {
+  // Before anything thread-local is touched.
+  if (RestoreThreadBase()) {
+    const auto *Context = static_cast<const ucontext_t *>(Raw);
+    EndAfterOverwrite(Signal, static_cast<uint64_t>(Context->uc_mcontext.gregs[REG_RIP]),
+                      reinterpret_cast<uint64_t>(Info->si_addr));
+  }
   const int SavedErrno = errno;
   ucontext_t &Context = *static_cast<ucontext_t *>(Raw);
   const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
   // A general-protection fault (privileged instruction, CPUID faulting, TSC trapping) comes as
   // SI_KERNEL; a page fault names the address.
-  const bool PageFault = Info->si_code == SEGV_MAPERR || Info->si_code == SEGV_ACCERR;
+  const bool PageFault = Signal == SIGSEGV && (Info->si_code == SEGV_MAPERR || Info->si_code == SEGV_ACCERR);
   const uint64_t Address = reinterpret_cast<uint64_t>(Info->si_addr);
   ImageTrapSession *Session = gSession.load(std::memory_order_acquire);
-  if (Session != nullptr && Session->InCode(Rip)) {
+  // A trap reports the instruction after the INT3.
+  const uint64_t At = Signal == SIGTRAP && Rip > 0 ? Rip - 1 : Rip;
+  if (Session != nullptr && Session->InCode(At)) {
+    if (Signal != SIGSEGV) {
+      Session->Fail("image code at " + Hex(At) + " (" + InstructionBytes(At) + ") raised " +
+                    FaultName(Signal, PageFault, Address) + InFunction(*Session, At));
+    }
     // The image holds no lock of the host's and is not inside the C library, so the models may
     // be called from here as from the host build's hooks.
     if (PageFault && !Session->InWindow(Address)) {
       Session->Fail("image code at " + Hex(Rip) + " (" + InstructionBytes(Rip) + ") touched " + Hex(Address) +
-                    ", which is neither simulated DRAM nor a register window");
+                    ", which is neither simulated DRAM nor a register window" + InFunction(*Session, Rip));
     }
     TrapOutcome Outcome;
     try {
       Outcome = EmulateInstruction(Context, PageFault, Address);
     } catch (const std::exception &Error) {
-      Session->Fail(std::string(Error.what()) + " (emulating " + InstructionBytes(Rip) + " at " + Hex(Rip) + ")");
+      Session->Fail(std::string(Error.what()) + " (emulating " + InstructionBytes(Rip) + " at " + Hex(Rip) + ")" +
+                    InFunction(*Session, Rip));
     }
     if (Outcome.How != TrapOutcome::Emulated) {
-      Session->Fail(Outcome.Problem + ", at " + Hex(Rip) + ": " + InstructionBytes(Rip));
+      Session->Fail(Outcome.Problem + ", at " + Hex(Rip) + ": " + InstructionBytes(Rip) + InFunction(*Session, Rip));
     }
     Session->Count(Outcome.Kind);
     errno = SavedErrno;
     return;
   }
-  if (!PageFault && tTrapping && RunHostInstruction(Context)) {
+  if (Signal == SIGSEGV && !PageFault && tTrapping && RunHostInstruction(Context)) {
     errno = SavedErrno;
     return;
   }
+  if (Session != nullptr && CurrentProcessor() != nullptr) FailOutsideImage(*Session, Signal, PageFault, Address, Context);
+  if (gImageRan.load()) EndAfterImageRan(Signal, Rip, Address);
   Chain(Signal, Info, Raw);
 }
 
@@ -122,10 +364,12 @@ void InstallHandler() {
     struct sigaction Action;
     std::memset(&Action, 0, sizeof(Action));
     Action.sa_sigaction = OnFault;
-    Action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    Action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
     sigemptyset(&Action.sa_mask);
-    if (sigaction(SIGSEGV, &Action, &gPrevious) != 0) {
-      throw std::runtime_error(std::string("cannot install the image's trap handler: ") + std::strerror(errno));
+    for (size_t Index = 0; Index < std::size(kFaultSignals); Index++) {
+      if (sigaction(kFaultSignals[Index], &Action, &gPrevious[Index]) != 0) {
+        throw std::runtime_error(std::string("cannot install the image's trap handler: ") + std::strerror(errno));
+      }
     }
   });
 }
@@ -186,6 +430,7 @@ bool ImageTrapsSupported(std::string &Why) {
 void TrapPrivilegedInstructionsOnThisThread() {
   if (tTrapping) return;
   InstallHandler();
+  if (!tAlternateStack) tAlternateStack = std::make_unique<AlternateStack>();
   if (!SetCpuidFaulting(true)) {
     throw std::runtime_error(std::string("cannot turn CPUID faulting on: ") + std::strerror(errno));
   }
@@ -196,11 +441,13 @@ void TrapPrivilegedInstructionsOnThisThread() {
 }
 
 ImageTrapSession::ImageTrapSession(uint64_t CodeBegin, uint64_t CodeEnd, std::vector<AddressRange> Windows,
-                                   std::function<void(const std::string &)> EndBoot)
+                                   std::function<void(const std::string &)> EndBoot,
+                                   std::function<std::string(uint64_t)> FunctionAt)
     : CodeBegin_(CodeBegin),
       CodeEnd_(CodeEnd),
       Windows_(PageWindows(std::move(Windows))),
-      EndBoot_(std::move(EndBoot)) {
+      EndBoot_(std::move(EndBoot)),
+      FunctionAt_(std::move(FunctionAt)) {
   InstallHandler();
   for (size_t Index = 0; Index < Windows_.size(); Index++) {
     const AddressRange &Window = Windows_[Index];
@@ -219,6 +466,7 @@ ImageTrapSession::ImageTrapSession(uint64_t CodeBegin, uint64_t CodeEnd, std::ve
     for (const AddressRange &Window : Windows_) munmap(reinterpret_cast<void *>(Window.Base), Window.Size);
     throw std::logic_error("a second image boot started while another one runs");
   }
+  gImageRan.store(true);
 }
 
 ImageTrapSession::~ImageTrapSession() {
@@ -242,10 +490,11 @@ std::array<uint64_t, kTrapKindCount> ImageTrapSession::Counts() const {
 
 void ImageTrapSession::Fail(const std::string &Problem) {
   const Processor *Running = CurrentProcessor();
-  if (Running != nullptr && Running->IsBsp()) EndBoot_(Problem);
-  std::fprintf(stderr, "ccxsim: simulator error in the delivered image on processor %zu: %s\n",
-               Running != nullptr ? Running->Index() : size_t{0}, Problem.c_str());
-  std::fflush(stderr);
+  const std::string Where = Running != nullptr ? "processor " + std::to_string(Running->Index()) : "a host thread";
+  // Said at once: whatever the report shows later, the cause is on standard error.
+  const std::string Line = "ccxsim: simulator error in the delivered image on " + Where + ": " + Problem + "\n";
+  static_cast<void>(write(STDERR_FILENO, Line.data(), Line.size()));
+  if (Running != nullptr) EndBoot_(Problem + " (on " + Where + ")");
   _exit(70);
 }
 

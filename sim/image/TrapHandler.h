@@ -4,7 +4,14 @@
 // windows (reserved as inaccessible host ranges). A fault raised by image code is emulated against
 // the simulated machine and the image resumes after the instruction. RDTSC and CPUID executed by
 // the host's own code (the C library's clocks) run natively with trapping briefly off. Every other
-// fault goes to the handler that was installed before, so a crash of the simulator stays a crash.
+// fault goes to the handler that was installed before, so a crash of the simulator stays a crash,
+// except on a thread that acts as a simulated processor while an image boots: there any fault
+// (an invalid instruction, a jump out of the image's code, a host function given a wild pointer
+// by the image, a divide error, a breakpoint) ends the boot as a simulator error that names the
+// processor, the address, the instruction bytes and the image function it happened in or under.
+// Once an image has run in the process, a fault of the simulator's own code on any other thread
+// ends the process with status 70 and the cause, rather than by the signal: the image shares the
+// simulator's address space, and its stray stores may have overwritten the simulator's memory.
 #ifndef SIM_IMAGE_TRAP_HANDLER_H_
 #define SIM_IMAGE_TRAP_HANDLER_H_
 
@@ -31,9 +38,12 @@ void TrapPrivilegedInstructionsOnThisThread();
 // What the handler knows of one boot of the image. Only one session is active at a time.
 class ImageTrapSession {
  public:
-  // EndBoot ends the boot from the BSP's call chain with a simulator error and never returns.
+  // EndBoot ends the boot with a simulator error from the call chain of the processor's thread
+  // and never returns. FunctionAt names the image function at or nearest below an address of the
+  // image ("CcxFoo+0x1C"), or gives "" when it knows none.
   ImageTrapSession(uint64_t CodeBegin, uint64_t CodeEnd, std::vector<AddressRange> Windows,
-                   std::function<void(const std::string &)> EndBoot);
+                   std::function<void(const std::string &)> EndBoot,
+                   std::function<std::string(uint64_t)> FunctionAt = nullptr);
   ~ImageTrapSession();
   ImageTrapSession(const ImageTrapSession &) = delete;
   ImageTrapSession &operator=(const ImageTrapSession &) = delete;
@@ -43,9 +53,11 @@ class ImageTrapSession {
   void Count(TrapKind Kind) { Counts_[static_cast<size_t>(Kind)].fetch_add(1, std::memory_order_relaxed); }
   // The traps taken so far, by kind.
   std::array<uint64_t, kTrapKindCount> Counts() const;
-  // Ends the boot with a simulator error naming Problem. On the BSP the boot ends from inside; on
-  // an AP, whose procedure cannot be unwound through image frames, the process ends with the
-  // message on standard error.
+  // "F+0x1C" for an address in the image, or "".
+  std::string FunctionAt(uint64_t Address) const { return FunctionAt_ ? FunctionAt_(Address) : std::string(); }
+  // Ends the boot with a simulator error naming Problem, from the faulting thread: it is parked
+  // for good, as a processor that never comes back. The message goes to standard error at once,
+  // too. A thread that is not a simulated processor ends the process with the message.
   [[noreturn]] void Fail(const std::string &Problem);
 
  private:
@@ -53,6 +65,7 @@ class ImageTrapSession {
   uint64_t CodeEnd_;
   std::vector<AddressRange> Windows_;
   std::function<void(const std::string &)> EndBoot_;
+  std::function<std::string(uint64_t)> FunctionAt_;
   std::array<std::atomic<uint64_t>, kTrapKindCount> Counts_{};
 };
 

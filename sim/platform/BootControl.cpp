@@ -35,6 +35,8 @@ class BspThread {
     Changed_.notify_all();
   }
 
+  std::thread::id Id() const { return Thread_.get_id(); }
+
   // Waits until the work handed to Start has returned.
   void WaitIdle() {
     std::unique_lock<std::mutex> Guard(Lock_);
@@ -72,12 +74,16 @@ std::unique_ptr<BspThread> TakeBspThread() {
 
 void BootControl::KeepBspThreadsForReuse(bool Keep) { KeptForReuse<BspThread>::List().Keep(Keep); }
 
-BootEnd BootControl::Run(const std::function<void()> &Boot) {
+BootEnd BootControl::Run(const std::function<void()> &Boot, std::optional<std::chrono::seconds> Limit) {
+  std::unique_ptr<BspThread> Bsp = TakeBspThread();
   {
     std::lock_guard<std::mutex> Guard(Lock_);
     End_.reset();
+    BspThread_ = Bsp->Id();
+    EndedInside_ = false;
+    EndedOffBsp_ = false;
+    Abandoned_ = false;
   }
-  std::unique_ptr<BspThread> Bsp = TakeBspThread();
   Bsp->Start([this, &Boot] {
     try {
       Boot();
@@ -87,10 +93,23 @@ BootEnd BootControl::Run(const std::function<void()> &Boot) {
     }
   });
   std::unique_lock<std::mutex> Guard(Lock_);
-  Done_.wait(Guard, [this] { return End_.has_value(); });
+  if (Limit) {
+    if (!Done_.wait_for(Guard, *Limit, [this] { return End_.has_value(); })) {
+      // Code that never returns (a loop the image cannot leave) cannot be stopped from outside;
+      // its threads are left running and the boot is given up.
+      End_ = BootEnd{BootEnd::SimulatorError, 0,
+                     "the boot did not end within " + std::to_string(Limit->count()) +
+                         " s of host time (a loop that never ends, or a processor waiting for ever)"};
+      Abandoned_ = true;
+    }
+  } else {
+    Done_.wait(Guard, [this] { return End_.has_value(); });
+  }
   const BootEnd End = *End_;
+  Abandoned_ = Abandoned_ || EndedOffBsp_;
+  const bool Parked = EndedInside_;
   Guard.unlock();
-  if (End.How == BootEnd::Returned || End.How == BootEnd::SimulatorError) {
+  if (!Parked && !Abandoned_) {
     Bsp->WaitIdle();
     KeptForReuse<BspThread>::List().GiveBack(std::move(Bsp));
   } else {
@@ -102,7 +121,15 @@ BootEnd BootControl::Run(const std::function<void()> &Boot) {
 }
 
 void BootControl::EndFromInside(const BootEnd &End) {
-  Finish(End);
+  {
+    std::lock_guard<std::mutex> Guard(Lock_);
+    if (!End_) {
+      End_ = End;
+      EndedInside_ = true;
+      EndedOffBsp_ = std::this_thread::get_id() != BspThread_;
+    }
+    Done_.notify_all();
+  }
   // A processor that never comes back: block this thread forever.
   std::mutex Never;
   std::condition_variable Forever;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <tuple>
 
@@ -163,8 +164,11 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
   Record.Machine = Description.Name;
   std::mutex NotesLock;
   const PlatformOptions Settings = PlatformOptionsFor(Options, Record, NotesLock);
-  BootControl Control;
-  Platform Machine(Description, Settings, Control);
+  // Both stay allocated for good when the boot is abandoned: threads of the machine may still use them.
+  auto OwnedControl = std::make_unique<BootControl>();
+  BootControl &Control = *OwnedControl;
+  auto OwnedMachine = std::make_unique<Platform>(Description, Settings, Control);
+  Platform &Machine = *OwnedMachine;
   if (Options.Timeline != nullptr) Options.Timeline->Attach(Machine);
   EFI_LOADED_IMAGE_PROTOCOL LoadedImage{};
   EFI_LOADED_IMAGE_PROTOCOL PeerLoadedImage{};
@@ -234,7 +238,15 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     // What the callers of the installed services do afterwards is counted apart from the boot.
     Machine.Hardware().Accounting().Enter("after_boot");
     if (Options.AfterBoot) Options.AfterBoot(Machine);
-  });
+  }, Options.TimeLimit);
+  if (Control.Abandoned()) {
+    // What the machine holds is not read: its threads may still be running or half-way through.
+    // The image stays mapped and trapped for them.
+    Record.Abandoned = true;
+    static_cast<void>(OwnedMachine.release());
+    static_cast<void>(OwnedControl.release());
+    return Record;
+  }
   if (Options.Loader != nullptr) Options.Loader->Unload(Machine, Record);
   CollectBootRecord(Machine, Record, Options.Loader);
   if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);

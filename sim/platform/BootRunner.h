@@ -5,6 +5,7 @@
 #ifndef SIM_PLATFORM_BOOT_RUNNER_H_
 #define SIM_PLATFORM_BOOT_RUNNER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -53,6 +54,9 @@ struct BootOptions {
   // check of that state against the machine's own expectations (sim::CheckMachineState). Its
   // sentences become the record's StateErrors.
   std::function<std::vector<std::string>(Platform &, const BootRecord &)> CheckState;
+  // Host time after which a boot that has not ended is given up as a simulator error (see
+  // BootControl::Run); none waits for ever.
+  std::optional<std::chrono::seconds> TimeLimit;
 };
 
 // The coprocessor's side of the SMM mutex as the boot left it.
@@ -88,6 +92,10 @@ struct BootRecord {
   std::string Machine;
   std::optional<uint64_t> EntryStatus;
   BootEnd End;
+  // The boot was given up with threads of the machine that could not be stopped (see
+  // BootControl::Abandoned): nothing below the steps was read, and the process should end soon
+  // without joining threads or unwinding the machine.
+  bool Abandoned = false;
   std::vector<std::string> Steps;  // the boot phases in the order they ran
   std::vector<InstalledEntry> Installed;
   std::vector<ArmedEvent> Armed;

@@ -518,20 +518,79 @@ TEST_F(TrapEmulatorDeathTest, HookErrorNamesTheInstruction) {
               "boot ended: no device answers 0x7E0000000010 .emulating 8b 03 48 87.* at " + Hex(Body()));
 }
 
-TEST_F(TrapEmulatorDeathTest, FailureOffTheBspEndsTheProcessWithTheMessage) {
+// Host code the image calls with a pointer it was given (SysV: rdi).
+[[gnu::noinline]] void StoreThrough(int *Pointer) { *static_cast<int *volatile>(Pointer) = 1; }
+
+Bytes MovRax(uint64_t Value) {
+  Bytes Code = {0x48, 0xb8};  // mov rax, imm64
+  for (unsigned Byte = 0; Byte < 8; Byte++) Code.push_back(static_cast<uint8_t>(Value >> (8 * Byte)));
+  return Code;
+}
+
+Bytes Then(Bytes Code, const Bytes &More) {
+  Code.insert(Code.end(), More.begin(), More.end());
+  return Code;
+}
+
+TEST_F(TrapEmulatorDeathTest, AnyFaultOfTheImageOnAProcessorEndsTheBootNamingIt) {
+  const uint64_t Host = reinterpret_cast<uint64_t>(&StoreThrough);
+  // The message is on standard error at once, before the boot's end is reported.
+  EXPECT_EXIT(RunOnBsp({0x0f, 0x0b}, Inputs()), ::testing::ExitedWithCode(3),
+              "simulator error in the delivered image on processor 0: image code at " + Hex(Body()));
+  const struct {
+    Bytes Code;
+    std::string Problem;
+  } Cases[] = {
+      {{0x0f, 0x0b}, "image code at " + Hex(Body()) + " .0f 0b 48 87.*. raised an invalid instruction"},  // ud2
+      {{0xcc}, "image code at " + Hex(Body()) + " .cc 48 87.*. raised a breakpoint .INT3."},                // int3
+      // xor ecx, ecx; div ecx
+      {{0x31, 0xc9, 0xf7, 0xf1}, "image code at " + Hex(Body() + 2) + " .f7 f1 48 87.*. raised a divide error"},
+      // A jump out of the image's code to nothing; no image frame lies on the stack.
+      {Then(MovRax(kUnmapped), {0xff, 0xe0}),
+       "execution left the image's code for 0x7E0000400000, which is not code .no readable bytes., with no image "
+       "frame on the stack"},
+      // A call out of it names the image code it came from.
+      {Then(MovRax(kUnmapped), {0xff, 0xd0}),
+       "execution left the image's code for 0x7E0000400000, which is not code .no readable bytes., below image "
+       "code at " + Hex(Body() + 12)},
+      // Host code given a null pointer by the image: xor edi, edi; call rax.
+      {Then(MovRax(Host), {0x31, 0xff, 0xff, 0xd0}),
+       "host code at 0x[0-9A-F]+ .* raised a page fault at 0x0 while it ran for the image, below image code at " +
+           Hex(Body() + 14)},
+  };
+  for (const auto &Case : Cases) {
+    EXPECT_EXIT(RunOnBsp(Case.Code, Inputs()), ::testing::ExitedWithCode(3),
+                "boot ended: " + Case.Problem + ".* .on processor 0.");
+  }
+}
+
+TEST_F(TrapEmulatorDeathTest, FailureOnAHostThreadEndsTheProcessWithTheMessage) {
   EXPECT_EXIT(TrapAndRun({0x0f, 0x20, 0xc0}, Inputs()), ::testing::ExitedWithCode(70),  // mov rax, cr0
-              "simulator error in the delivered image on processor 0: mov: the emulator does not support it, at " +
+              "simulator error in the delivered image on a host thread: mov: the emulator does not support it, at " +
                   Hex(Body()));
 }
 
-TEST_F(TrapEmulatorDeathTest, FaultsOfHostCodeStillCrash) {
+TEST_F(TrapEmulatorDeathTest, FaultsOfHostCodeAfterAnImageRanEndWithTheCause) {
+  // A thread that is not a simulated processor: the image's stray stores may have caused it.
+  int *volatile Null = nullptr;
+  EXPECT_EXIT({
+    TrapPrivilegedInstructionsOnThisThread();
+    *Null = 1;
+  }, ::testing::ExitedWithCode(70), "the simulator's own code at 0x[0-9A-F]+ raised signal 0xB .address 0x0. after "
+                                    "the delivered image had run");
+}
+
+// Without an image session in the process, neither a privileged instruction nor a register-window
+// access outside an image's code is emulated, and a crash of the simulator stays a crash.
+TEST(TrapHandlerDeathTest, FaultsOfHostCodeStillCrashWhenNoImageRan) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::string Why;
+  if (!ImageTrapsSupported(Why)) GTEST_SKIP() << Why;
   int *volatile Null = nullptr;
   EXPECT_EXIT({
     TrapPrivilegedInstructionsOnThisThread();
     *Null = 1;
   }, ::testing::KilledBySignal(SIGSEGV), "");
-  // Neither a privileged instruction nor a register-window access outside the image's code is
-  // emulated.
   EXPECT_EXIT({
     TrapPrivilegedInstructionsOnThisThread();
     __asm__ __volatile__("wbinvd");

@@ -1,7 +1,9 @@
 // The BSP thread kept between boots: a boot that returned leaves its thread for the next boot, a
-// boot that ended from inside (a reset, a halt) leaves it parked and the next boot gets another.
+// boot that ended from inside (a reset, a halt, a fault of the image) leaves it parked and the next
+// boot gets another. A boot that ends on another thread, or runs past its limit, is abandoned.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -54,6 +56,37 @@ TEST_F(KeptBspThreadTest, BootEndedFromInsideParksItsThreadAndTheNextBootRuns) {
   const std::thread::id Next = BootAndTellThread(Control, End);
   EXPECT_EQ(End.How, BootEnd::Returned);
   EXPECT_NE(Next, Parked);
+}
+
+TEST_F(KeptBspThreadTest, SimulatorErrorFromInsideReturnsWithoutWaitingForTheParkedThread) {
+  // A fault of image code on the BSP ends the boot from inside as a simulator error; the thread
+  // never becomes idle again, so waiting for it would hang.
+  BootControl Control;
+  const BootEnd End = Control.Run([&] { Control.EndFromInside({BootEnd::SimulatorError, 0, "invalid instruction"}); });
+  EXPECT_EQ(End.How, BootEnd::SimulatorError);
+  EXPECT_EQ(End.Detail, "invalid instruction");
+  EXPECT_FALSE(Control.Abandoned());
+}
+
+TEST_F(KeptBspThreadTest, EndOnAnotherThreadOrPastTheLimitAbandonsTheBoot) {
+  BootControl Control;
+  BootEnd End = Control.Run([&] {
+    // An AP parks for good; the BSP would wait for it for ever.
+    std::thread Ap([&] { Control.EndFromInside({BootEnd::SimulatorError, 0, "fault on an AP"}); });
+    Ap.detach();
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  });
+  EXPECT_EQ(End.Detail, "fault on an AP");
+  EXPECT_TRUE(Control.Abandoned());
+
+  BootControl Limited;
+  End = Limited.Run([] { for (;;) std::this_thread::sleep_for(std::chrono::hours(1)); }, std::chrono::seconds(1));
+  EXPECT_EQ(End.How, BootEnd::SimulatorError);
+  EXPECT_NE(End.Detail.find("did not end within 1 s"), std::string::npos) << End.Detail;
+  EXPECT_TRUE(Limited.Abandoned());
+  // A boot that ends within its limit is not abandoned.
+  EXPECT_EQ(Limited.Run([] {}, std::chrono::seconds(60)).How, BootEnd::Returned);
+  EXPECT_FALSE(Limited.Abandoned());
 }
 
 }  // namespace
