@@ -1,14 +1,10 @@
 #include "tools/DiffCommand.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 
+#include "sim/files/JsonInput.h"
 #include "tools/IgnoreFile.h"
 #include "tools/ReportDiff.h"
 
@@ -29,31 +25,10 @@ const char *const kDiffUsage =
 
 namespace {
 
-// Far deeper than any report. The comparison and the printing of values go down one call per
-// level, so a document nested deeper is refused rather than allowed to exhaust the stack.
-constexpr int kMaxDepth = 512;
-
-// Throws std::runtime_error naming the file and what is wrong with it.
-nlohmann::json LoadJsonFile(const std::string &Path) {
-  std::error_code Ignored;
-  if (std::filesystem::is_directory(Path, Ignored)) throw std::runtime_error(Path + ": is a directory, not a report");
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) throw std::runtime_error(Path + ": cannot be opened: " + std::strerror(errno));
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  if (File.bad()) throw std::runtime_error(Path + ": cannot be read");
-  try {
-    return nlohmann::json::parse(Text.str(), [&Path](int Depth, nlohmann::json::parse_event_t, nlohmann::json &) {
-      if (Depth >= kMaxDepth) {  // Depth counts from 0 at the outermost value.
-        throw std::runtime_error(Path + ": nested deeper than " + std::to_string(kMaxDepth) + " levels");
-      }
-      return true;
-    });
-  } catch (const nlohmann::json::exception &Problem) {
-    // Syntax errors (with their line and column) and numbers too large for any JSON number alike.
-    throw std::runtime_error(Path + ": not valid JSON: " + Problem.what());
-  }
-}
+// The report at Path, parsed strictly: the comparison and the printing of values go down one call
+// per level, which the reader's depth cap keeps far from the stack's end. Throws InputFileError
+// (a std::runtime_error) naming the file and what is wrong with it.
+nlohmann::json LoadReport(const std::string &Path) { return sim::ReadJsonInputFile<nlohmann::json>(Path, "report"); }
 
 // What the differences amount to in each section, in document order.
 void PrintSections(std::ostream &Out, const std::vector<ReportDifference> &Differences) {
@@ -134,8 +109,8 @@ int RunDiffCommand(const std::vector<std::string> &Arguments, std::ostream &Out,
   nlohmann::json Left;
   nlohmann::json Right;
   try {
-    Left = LoadJsonFile(Files[0]);
-    Right = LoadJsonFile(Files[1]);
+    Left = LoadReport(Files[0]);
+    Right = LoadReport(Files[1]);
   } catch (const std::runtime_error &Problem) {
     Err << "ccxsim: " << Problem.what() << "\n";
     return 2;

@@ -1,11 +1,9 @@
 #include "tools/IgnoreFile.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "sim/files/InputFile.h"
 
 namespace ccxsim {
 
@@ -27,15 +25,7 @@ std::vector<PathPattern> ParseIgnoreText(const std::string &Text, const std::str
 }
 
 std::vector<PathPattern> LoadIgnoreFile(const std::string &Path) {
-  std::error_code Ignored;
-  if (std::filesystem::is_directory(Path, Ignored))
-    throw std::runtime_error(Path + ": is a directory, not an ignore file");
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) throw std::runtime_error(Path + ": cannot be opened: " + std::strerror(errno));
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  if (File.bad()) throw std::runtime_error(Path + ": cannot be read");
-  return ParseIgnoreText(Text.str(), Path);
+  return ParseIgnoreText(sim::ReadInputFile(Path, "ignore file", sim::kTextInputCap), Path);
 }
 
 }  // namespace ccxsim

@@ -1,6 +1,8 @@
 #include "sim/machine/FieldSources.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 namespace sim {
 namespace {
@@ -56,6 +58,12 @@ void FieldSources::RecordPatchAt(const Json *Target, const Json &Patch, const st
     Reassign(Pointer, File);
     return;
   }
+  // Indexed once: an ordered object would be searched member by member for every key of the patch.
+  std::unordered_map<std::string_view, const Json *> Members;
+  Members.reserve(Target->size());
+  for (const auto &[Key, Value] : Target->template get_ref<const typename Json::object_t &>()) {
+    Members.emplace(Key, &Value);
+  }
   for (const auto &[Key, Value] : Patch.items()) {
     const std::string Member = Child(Pointer, Key);
     if (Value.is_null()) {
@@ -63,8 +71,8 @@ void FieldSources::RecordPatchAt(const Json *Target, const Json &Patch, const st
       Reassign(Member, File);
       continue;
     }
-    const auto Found = Target->find(Key);
-    RecordPatchAt(Found == Target->end() ? nullptr : &*Found, Value, Member, File);
+    const auto Found = Members.find(Key);
+    RecordPatchAt(Found == Members.end() ? nullptr : Found->second, Value, Member, File);
   }
 }
 

@@ -93,9 +93,19 @@ std::string JsonCursor::String() const {
   return Value_.get<std::string>();
 }
 
-void JsonCursor::Fail(const std::string &What) const {
-  const std::string Source = Sources_ != nullptr ? Sources_->Describe(Pointer_) : Source_;
-  throw MachineError(Source + ": " + (Path_.empty() ? std::string("(top level)") : Path_) + ": " + What);
+void NumberedKeys::Claim(const JsonCursor &Member, const std::string &Key, const std::string &Number) {
+  const auto [Earlier, Fresh] = Spellings_.emplace(Number, Key);
+  if (!Fresh) {
+    Member.Fail("\"" + Earlier->second + "\" and \"" + Key + "\" are both " + Number +
+                "; give each number once");
+  }
 }
+
+std::string JsonCursor::Where() const {
+  const std::string Source = Sources_ != nullptr ? Sources_->Describe(Pointer_) : Source_;
+  return Source + ": " + (Path_.empty() ? std::string("(top level)") : Path_);
+}
+
+void JsonCursor::Fail(const std::string &What) const { throw MachineError(Where() + ": " + What); }
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 namespace sim {
 
@@ -47,6 +48,8 @@ class JsonCursor {
 
   // An error at this cursor's path: "<source>: <path>: <what>".
   [[noreturn]] void Fail(const std::string &What) const;
+  // "<source>: <path>", as an error about another field names this one.
+  std::string Where() const;
 
  private:
   // The cursor of a member or element: Path as errors show it, Key as the JSON pointer has it.
@@ -62,6 +65,19 @@ class JsonCursor {
 
 // Parses a number written in JSON text as decimal or "0x" hex; false when it is not one.
 bool ParseUnsigned(const std::string &Text, uint64_t &Value);
+
+// The numbers the keys of one object stand for ("0xC0010058", or "0x8000001D.3"), so that one
+// number written two ways ("0xc0010058" and "0xC0010058", "27" and "0x1B") is refused rather than
+// one of its values silently lost.
+class NumberedKeys {
+ public:
+  // Claims Number (as the reader writes it) for the member Key at Member; fails there when another
+  // key of the object stands for it already.
+  void Claim(const JsonCursor &Member, const std::string &Key, const std::string &Number);
+
+ private:
+  std::unordered_map<std::string, std::string> Spellings_;
+};
 
 }  // namespace sim
 

@@ -3,6 +3,8 @@
 #include "arch/CoreComplexRegisters.h"
 #include "arch/Cpuid.h"
 #include "interfaces/PlatformConfig.h"
+#include "sim/HexText.h"
+#include "sim/machine/AddressMap.h"
 #include "sim/machine/FaultSettings.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
@@ -14,12 +16,19 @@ namespace {
 
 constexpr uint64_t kMaxPhysicalAddress = (1ULL << 52) - 1;
 
+// The APIC ID has no field for the die (the driver numbers a thread without it), so the threads of
+// two dies of one socket would be numbered alike.
+constexpr const char *kOneDiePerSocket =
+    "a socket of this processor has one die: the APIC ID has no die field, so the threads of a second die "
+    "would take the APIC IDs of the first";
+
 void ReadTopology(const JsonCursor &Node, Machine &Result) {
   Node.OnlyKeys({"sockets", "dies_per_socket", "complex_dies_per_die", "complexes_per_complex_die",
                  "cores_per_complex", "threads_per_core", "core_field_padding", "overrides", "folded_complexes"});
   UniformTopology Counts;
   Counts.Sockets = uint32_t(Node.Field("sockets").Unsigned(1, 4));
   Counts.DiesPerSocket = uint32_t(Node.Field("dies_per_socket").Unsigned(1, 4));
+  if (Counts.DiesPerSocket != 1) Node.Field("dies_per_socket").Fail(kOneDiePerSocket);
   Counts.ComplexDiesPerDie = uint32_t(Node.Field("complex_dies_per_die").Unsigned(1, 12));
   Counts.ComplexesPerComplexDie = uint32_t(Node.Field("complexes_per_complex_die").Unsigned(1, 2));
   Counts.CoresPerComplex = uint32_t(Node.Field("cores_per_complex").Unsigned(1, 8));
@@ -66,14 +75,17 @@ void ReadTopology(const JsonCursor &Node, Machine &Result) {
         Entry.Field(kIndexKeys[Level]).Fail(std::string("not used with \"") + kLevels[Found].CountKey + "\"");
       }
     }
-    Result.Shape.SetCount(kLevels[Found].Level, Holder,
-                          uint32_t(Entry.Field(kLevels[Found].CountKey).Unsigned(1, kLevels[Found].Max)));
+    const JsonCursor Count = Entry.Field(kLevels[Found].CountKey);
+    const uint32_t Value = uint32_t(Count.Unsigned(1, kLevels[Found].Max));
+    if (kLevels[Found].Level == TopologyLevel::Die && Value != 1) Count.Fail(kOneDiePerSocket);
+    Result.Shape.SetCount(kLevels[Found].Level, Holder, Value);
   }
 }
 
 // "0x8000001D" or "0x8000001D.3" (leaf and sub-leaf) → registers.
 void ReadCpuid(const JsonCursor &Node, CpuidTable &Table) {
   Node.ExpectObject();
+  NumberedKeys Leaves;
   for (const auto &[Key, Unused] : Node.Value().items()) {
     const JsonCursor Entry = Node.Field(Key);
     const size_t Dot = Key.find('.');
@@ -85,6 +97,8 @@ void ReadCpuid(const JsonCursor &Node, CpuidTable &Table) {
     if (Dot != std::string::npos && !TakesSubLeaf(uint32_t(Leaf))) {
       Entry.Fail("this leaf answers the same whatever ECX holds: give it without a sub-leaf");
     }
+    Leaves.Claim(Entry, Key,
+                 "leaf " + Hex(Leaf) + (Dot == std::string::npos ? std::string() : " sub-leaf " + Hex(SubLeaf)));
     Entry.OnlyKeys({"eax", "ebx", "ecx", "edx"});
     CpuidValue Value;
     if (Entry.Has("eax")) Value.Eax = uint32_t(Entry.Field("eax").Unsigned(0, 0xFFFFFFFF));
@@ -109,13 +123,25 @@ void ReadCpuid(const JsonCursor &Node, CpuidTable &Table) {
 std::map<uint32_t, uint64_t> ReadMsrs(const JsonCursor &Node) {
   Node.ExpectObject();
   std::map<uint32_t, uint64_t> Msrs;
+  NumberedKeys Numbers;
   for (const auto &[Key, Unused] : Node.Value().items()) {
     const JsonCursor Entry = Node.Field(Key);
     uint64_t Number = 0;
     if (!ParseUnsigned(Key, Number) || Number > 0xFFFFFFFF) Entry.Fail("an MSR key is a 32-bit number such as \"0xC0010058\"");
+    Numbers.Claim(Entry, Key, "MSR " + Hex(Number));
     Msrs[uint32_t(Number)] = Entry.Unsigned();
   }
   return Msrs;
+}
+
+// Two entries for one socket or processor would have the later silently win where both give a value.
+void RefuseListedTwice(const JsonCursor &Field, std::map<uint64_t, size_t> &Listed, uint64_t Number, size_t Index,
+                       const char *What) {
+  const auto [Earlier, Fresh] = Listed.emplace(Number, Index);
+  if (!Fresh) {
+    Field.Fail(std::string(What) + " " + std::to_string(Number) + " is listed already (entry " +
+               std::to_string(Earlier->second) + "); give its values in one entry");
+  }
 }
 
 void ReadProcessorOverrides(const JsonCursor &Root, Machine &Result) {
@@ -123,10 +149,12 @@ void ReadProcessorOverrides(const JsonCursor &Root, Machine &Result) {
   if (Root.Has("socket_msrs")) {
     const JsonCursor List = Root.Field("socket_msrs");
     List.ExpectArray();
+    std::map<uint64_t, size_t> Listed;
     for (size_t Index = 0; Index < List.Value().size(); Index++) {
       const JsonCursor Entry = List.Element(Index);
       Entry.OnlyKeys({"socket", "msrs"});
       const uint64_t Socket = Entry.Field("socket").Unsigned(0, Result.Shape.Count(TopologyLevel::Socket) - 1);
+      RefuseListedTwice(Entry.Field("socket"), Listed, Socket, Index, "socket");
       const auto Msrs = ReadMsrs(Entry.Field("msrs"));
       for (size_t Processor = 0; Processor < Walk.size(); Processor++) {
         if (Walk[Processor].Socket != Socket) continue;
@@ -137,10 +165,12 @@ void ReadProcessorOverrides(const JsonCursor &Root, Machine &Result) {
   if (Root.Has("processors")) {
     const JsonCursor List = Root.Field("processors");
     List.ExpectArray();
+    std::map<uint64_t, size_t> Listed;
     for (size_t Index = 0; Index < List.Value().size(); Index++) {
       const JsonCursor Entry = List.Element(Index);
       Entry.OnlyKeys({"index", "msrs", "cpuid"});
       const uint64_t Processor = Entry.Field("index").Unsigned(0, Walk.size() - 1);
+      RefuseListedTwice(Entry.Field("index"), Listed, Processor, Index, "processor");
       if (Entry.Has("msrs")) {
         for (const auto &[Msr, Value] : ReadMsrs(Entry.Field("msrs"))) {
           Result.Processors.MsrResetOverrides[Processor][Msr] = Value;
@@ -164,17 +194,20 @@ void ReadMemory(const JsonCursor &Node, Machine &Result) {
     Range.length = Entry.Field("size").Unsigned(0x1000, kMaxPhysicalAddress);
     if ((Range.base | Range.length) & 0xFFF) Entry.Fail("DRAM ranges are 4 KB aligned in base and size");
     if (Range.base + Range.length - 1 > kMaxPhysicalAddress) Entry.Fail("the range ends above the physical address space");
-    for (const DramRange &Other : Result.Dram) {
-      if (Range.base < Other.base + Other.length && Other.base < Range.base + Range.length) {
-        Entry.Fail("this DRAM range overlaps an earlier one");
-      }
-    }
+    // Overlaps, with one another and with the rest of the address map, are CheckAddressMap's.
     Result.Dram.push_back(Range);
   }
 }
 
 void ReadSmram(const JsonCursor &Node, Machine &Result) {
   Node.ExpectArray();
+  // They are handed over in one GUID extension HOB, whose length is 16 bits: a 24-byte header, the
+  // 8-byte count and 32 bytes a region.
+  constexpr size_t kMaxSmramRegions = (0xFFF8 - 24 - 8) / 32;
+  if (Node.Value().size() > kMaxSmramRegions) {
+    Node.Fail(std::to_string(Node.Value().size()) + " SMRAM regions, but the SMRAM HOB holds at most " +
+              std::to_string(kMaxSmramRegions));
+  }
   for (size_t Index = 0; Index < Node.Value().size(); Index++) {
     const JsonCursor Entry = Node.Element(Index);
     Entry.OnlyKeys({"base", "size", "state"});
@@ -402,11 +435,13 @@ void ReadSmu(const JsonCursor &Node, Machine &Result) {
   if (!Node.Has("registers")) return;
   const JsonCursor Registers = Node.Field("registers");
   Registers.ExpectObject();
+  NumberedKeys Addresses;
   for (const auto &Item : Registers.Value().items()) {
     uint64_t Address = 0;
     if (!ParseUnsigned(Item.key(), Address) || Address > 0xFFFFFFFF) {
       Registers.Fail("\"" + Item.key() + "\" is not a 32-bit register address");
     }
+    Addresses.Claim(Registers.Field(Item.key()), Item.key(), "register " + Hex(Address));
     Result.Smu.Registers[uint32_t(Address)] = uint32_t(Registers.Field(Item.key()).Unsigned(0, 0xFFFFFFFF));
   }
 }
@@ -455,6 +490,16 @@ void CheckFoldedComplexes(const JsonCursor &Root, const Machine &Result) {
       CpuidLeaf::ExtendedSignatureFields::EbxPkgType::Get(Signature.Ebx) != Sideband::FoldingPackageType) {
     Flag.Fail("folded complexes need a part that folds: cpuid 0x80000001 with EAX family 0x00AA0F00 and package "
               "type 8 in EBX bits 31:28");
+  }
+}
+
+// The processors numbered as a boot numbers them, so that a topology the APIC ID cannot tell apart
+// is refused here and not when a boot builds its processors.
+void CheckProcessorNumbers(const JsonCursor &Root, const Machine &Result) {
+  try {
+    NumberProcessors(Result.Shape, Result.Processors);
+  } catch (const std::exception &Error) {
+    Root.Field("topology").Fail(Error.what());
   }
 }
 
@@ -540,6 +585,8 @@ Machine ReadMachine(const MergedDescription<nlohmann::json> &Merged, const std::
   if (Root.Has("mmio_pool")) ReadMmioPool(Root.Field("mmio_pool"), Result);
   if (Root.Has("token_store")) ReadTokenStore(Root.Field("token_store"), Result.TokenStore);
   if (Root.Has("s3")) ReadS3Platform(Root.Field("s3"), Result.S3);
+  CheckProcessorNumbers(Root, Result);
+  CheckAddressMap(Root, Result);
   return Result;
 }
 

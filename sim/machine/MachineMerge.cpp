@@ -1,14 +1,22 @@
 #include "sim/machine/MachineMerge.h"
 
-#include <fstream>
-#include <sstream>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "sim/files/JsonInput.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
 
 namespace sim {
 namespace {
+
+// Files on the way from the description read down to its deepest base, that description
+// included: far more than a family of descriptions needs, and each level of it is a level of
+// recursion here.
+constexpr size_t kMaxExtendsChain = 32;
+constexpr const char *kWhat = "machine description";
 
 // A file on the way from the description being read down to the base being read now: its name
 // as errors give it, and the file it is whatever path led to it.
@@ -46,17 +54,57 @@ MergedDescription<Json> MergeBaseFile(const std::string &Base, const std::string
     for (size_t Member = Index; Member < Chain.size(); Member++) Circle += Chain[Member].Name + " -> ";
     ExtendsError(Source, "the descriptions extend each other in a circle: " + Circle + Link.Name);
   }
-  std::error_code Ignored;
-  std::ifstream Stream;
-  if (std::filesystem::is_regular_file(File, Ignored)) Stream.open(File);
-  if (!Stream.is_open())
-    ExtendsError(Source, "cannot open the description \"" + Base + "\" (looked for " + File.string() + ")");
-  std::ostringstream Contents;
-  Contents << Stream.rdbuf();
+  if (Chain.size() >= kMaxExtendsChain) {
+    ExtendsError(Source, "\"" + Base + "\" would make a chain of more than " + std::to_string(kMaxExtendsChain) +
+                             " description files, starting at " + Chain.front().Name);
+  }
+  std::string Contents;
+  try {
+    Contents = ReadInputFile(File, kWhat, kTextInputCap);
+  } catch (const InputFileError &Error) {
+    ExtendsError(Source, "cannot open the description \"" + Base + "\": " + Error.what());
+  }
   Chain.push_back(Link);
-  MergedDescription<Json> Result = Merge<Json>(Contents.str(), Link.Name, DirectoryOf(File), Chain);
+  MergedDescription<Json> Result = Merge<Json>(Contents, Link.Name, DirectoryOf(File), Chain);
   Chain.pop_back();
   return Result;
+}
+
+// Applies Patch to Target as RFC 7386 has it, as the library's merge_patch does: Target's members
+// keep their order, new ones come at the end. Each object is indexed once, where the library's
+// ordered objects are searched for every member of the patch.
+template <class Json>
+void ApplyPatch(Json &Target, Json &&Patch) {
+  if (!Patch.is_object()) {
+    Target = std::move(Patch);
+    return;
+  }
+  auto &Changes = Patch.template get_ref<typename Json::object_t &>();
+  std::unordered_map<std::string_view, Json *> ByKey;
+  ByKey.reserve(Changes.size());
+  for (auto &[Key, Change] : Changes) ByKey.emplace(Key, &Change);
+  Json Result = Json::object();
+  if (Target.is_object()) {
+    for (auto &[Key, Value] : Target.template get_ref<typename Json::object_t &>()) {
+      const auto Found = ByKey.find(Key);
+      if (Found == ByKey.end()) {
+        AppendNewMember(Result, Key, std::move(Value));
+        continue;
+      }
+      Json *Change = std::exchange(Found->second, nullptr);
+      if (Change->is_null()) continue;  // removed
+      ApplyPatch(Value, std::move(*Change));
+      AppendNewMember(Result, Key, std::move(Value));
+    }
+  }
+  for (auto &[Key, Change] : Changes) {
+    // Members the target had are done; a null for a member it lacks removes nothing.
+    if (ByKey.at(Key) == nullptr || Change.is_null()) continue;
+    Json Added;
+    ApplyPatch(Added, std::move(Change));
+    AppendNewMember(Result, Key, std::move(Added));
+  }
+  Target = std::move(Result);
 }
 
 template <class Json>
@@ -65,10 +113,9 @@ MergedDescription<Json> Merge(const std::string &Text, const std::string &Source
                               std::vector<ChainLink> &Chain) {
   Json Patch;
   try {
-    Patch = Json::parse(Text);
-  } catch (const nlohmann::json::exception &Error) {
-    // Syntax errors and numbers too large for any JSON number (1e4000) alike.
-    throw MachineError(Source + ": not valid JSON: " + Error.what());
+    Patch = ParseJsonInput<Json>(Text, Source);
+  } catch (const JsonInputError &Error) {
+    throw MachineError(Error.what());
   }
   if (!Patch.is_object() || !Patch.contains("extends")) return {std::move(Patch), FieldSources(Source)};
 
@@ -89,7 +136,7 @@ MergedDescription<Json> Merge(const std::string &Text, const std::string &Source
   }();
   Patch.erase("extends");
   Merged.Sources.RecordPatch(Merged.Document, Patch, Source);
-  Merged.Document.merge_patch(Patch);
+  ApplyPatch(Merged.Document, std::move(Patch));
   return Merged;
 }
 
@@ -104,12 +151,14 @@ MergedDescription<Json> MergeDescription(const std::string &Text, const std::str
 
 template <class Json>
 MergedDescription<Json> MergeDescriptionFile(const std::string &Path) {
-  std::ifstream Stream(Path);
-  if (!Stream) throw MachineError(Path + ": cannot open the machine description");
-  std::ostringstream Contents;
-  Contents << Stream.rdbuf();
+  std::string Contents;
+  try {
+    Contents = ReadInputFile(Path, kWhat, kTextInputCap);
+  } catch (const InputFileError &Error) {
+    throw MachineError(Error.what());
+  }
   std::vector<ChainLink> Chain = {{Path, Identity(Path)}};
-  return Merge<Json>(Contents.str(), Path, DirectoryOf(Path), Chain);
+  return Merge<Json>(Contents, Path, DirectoryOf(Path), Chain);
 }
 
 template MergedDescription<nlohmann::json> MergeDescription(const std::string &, const std::string &,

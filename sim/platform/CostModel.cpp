@@ -1,9 +1,8 @@
 #include "sim/platform/CostModel.h"
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
+#include "sim/files/JsonInput.h"
 #include "sim/machine/JsonFields.h"
 
 namespace sim {
@@ -24,9 +23,9 @@ double KindTime(const CostModel &Model, const AccessCounts &Counts, size_t Index
 CostModel ParseCostModel(const std::string &Text, const std::string &Source) {
   nlohmann::json Document;
   try {
-    Document = nlohmann::json::parse(Text);
-  } catch (const nlohmann::json::parse_error &Error) {
-    throw MachineError(Source + ": not valid JSON: " + Error.what());
+    Document = ParseJsonInput<nlohmann::json>(Text, Source);
+  } catch (const JsonInputError &Error) {
+    throw MachineError(Error.what());
   }
   const JsonCursor Root(Document, Source, "");
   Root.OnlyKeys({"description", "latencies"});
@@ -55,11 +54,13 @@ CostModel ParseCostModel(const std::string &Text, const std::string &Source) {
 }
 
 CostModel LoadCostModelFile(const std::string &Path) {
-  std::ifstream File(Path);
-  if (!File) throw MachineError(Path + ": cannot open the cost model");
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  return ParseCostModel(Text.str(), Path);
+  std::string Text;
+  try {
+    Text = ReadInputFile(Path, "cost model", kTextInputCap);
+  } catch (const InputFileError &Error) {
+    throw MachineError(Error.what());
+  }
+  return ParseCostModel(Text, Path);
 }
 
 const CostModel &DefaultCostModel() {

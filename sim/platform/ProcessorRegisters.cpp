@@ -9,29 +9,17 @@
 #include "arch/DataFabric.h"
 #include "arch/Msr.h"
 #include "arch/PciEcam.h"
+#include "sim/machine/AddressMap.h"
 
 namespace sim {
 namespace {
 
-constexpr uint32_t kMaxSegments = 8;
 constexpr uint64_t kBusesPerSegment = PciEcam::Offset::Bus::Max + 1;
 // The fabric component IDs of the sockets' bridges carry the socket in these bits; socket 0's
 // bridge routes to the core complexes that the BSP numbers.
 constexpr unsigned kDestinationSocketShift = 8;
 // Two slots of core topology registers per complex die, one per complex.
 constexpr uint32_t kSlotsPerComplexDie = 2;
-
-// The configuration-space base register as the BSP comes out of reset, if the machine sets it.
-std::optional<uint64_t> ConfigurationBase(const Machine &Description) {
-  const ProcessorConfig &Config = Description.Processors;
-  if (auto Own = Config.MsrResetOverrides.find(0); Own != Config.MsrResetOverrides.end()) {
-    if (auto Value = Own->second.find(Msr::MmioCfgBase::Number); Value != Own->second.end()) return Value->second;
-  }
-  if (auto Value = Config.MsrResetValues.find(Msr::MmioCfgBase::Number); Value != Config.MsrResetValues.end()) {
-    return Value->second;
-  }
-  return std::nullopt;
-}
 
 // Parts that build their complex dies in pairs count map groups and topology-register slots per
 // complex; other parts count map groups per complex die.
@@ -59,12 +47,12 @@ void ForEachLocalCore(const Topology &Shape, Visitor &&Visit) {
 }  // namespace
 
 void ConfigureProcessorDevices(const Machine &Description, DeviceSetConfig &Config) {
+  // A description read from a file always places the window; one built in code may leave it where
+  // the device set puts it.
   uint32_t Segments = 1;
-  if (const std::optional<uint64_t> Register = ConfigurationBase(Description)) {
-    Config.PciConfigBase = Msr::MmioCfgBase::Control::Set(*Register, 0);
-    const uint64_t Buses = 1ULL << Msr::MmioCfgBase::BusRange::Get(*Register);
-    const uint64_t Needed = (Buses + kBusesPerSegment - 1) / kBusesPerSegment;
-    Segments = static_cast<uint32_t>(std::min<uint64_t>(Needed, kMaxSegments));
+  if (const std::optional<PciConfigurationWindow> Window = ConfigurationWindowOf(Description)) {
+    Config.PciConfigBase = Window->Base;
+    Segments = Window->Segments;
     Config.PciSegmentCount = Segments;
   }
   // One bridge per socket, spread over the segments first and then over the buses of a segment.

@@ -192,7 +192,7 @@ TEST(DiffCommand, BadIgnoreFilesAndPresetsExitWithTwoNamingTheFile) {
   std::ofstream(Bad) << "# fine\nboots..x\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> Cases = {
       {{"--ignore-file", "/nonexistent/x.ignore", "a.json", "b.json"},
-       "ccxsim: /nonexistent/x.ignore: cannot be opened: No such file or directory\n"},
+       "ccxsim: /nonexistent/x.ignore (ignore file): cannot be read: No such file or directory\n"},
       {{"--ignore-file", Bad, "a.json", "b.json"},
        "ccxsim: " + Bad + ":2: ignore pattern \"boots..x\": expected a key, not '.' at column 7\n" + kDiffUsage},
       {{"--preset", "imgae", "a.json", "b.json"},

@@ -105,7 +105,19 @@ INSTANTIATE_TEST_SUITE_P(
         std::make_pair(ModelText("cpuid", "\"cpuid\": {\"ns\": \"fast\"}"),
                        "costs.json: latencies.cpuid.ns: expected a number of nanoseconds, got \"fast\""),
         std::make_pair(ModelText("cpuid", "\"cpuid\": {\"ns\": 1}, \"rdrand\": {\"ns\": 1}"),
-                       "costs.json: latencies.rdrand: unknown kind of access \"rdrand\"")));
+                       "costs.json: latencies.rdrand: unknown kind of access \"rdrand\""),
+        // Read by the same strict reader as a machine description: the second value would win silently.
+        std::make_pair(ModelText("cpuid", "\"cpuid\": {\"ns\": 1, \"ns\": 2}"),
+                       "costs.json: latencies.cpuid: the key \"ns\" appears twice in this object")));
+
+TEST(CostModelTest, AFileThatIsNoRegularFileIsRefusedAtOnce) {
+  try {
+    LoadCostModelFile("/dev/zero");
+    FAIL() << "read /dev/zero";
+  } catch (const MachineError &Error) {
+    EXPECT_STREQ(Error.what(), "/dev/zero (cost model): is a character device, not a regular file");
+  }
+}
 
 TEST(CostModelTest, ShippedLatenciesGiveEveryKindATime) {
   const CostModel &Model = DefaultCostModel();

@@ -16,7 +16,8 @@ const std::string kBase = R"({
   "name": "numa",
   "topology": {"sockets": 2, "dies_per_socket": 1, "complex_dies_per_die": 2, "complexes_per_complex_die": 1,
                "cores_per_complex": 2, "threads_per_core": 2},
-  "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]})";
+  "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]},
+  "msrs": {"0xC0010058": "0x000003FB00000021"})";
 
 const std::string kMachine = kBase + R"json(,
   "numa_domains": [{"socket": 1, "complex_die": 1, "domain": 9}],

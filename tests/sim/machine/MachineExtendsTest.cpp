@@ -1,6 +1,7 @@
 // Descriptions that extend others: how a file is applied over its base, chains of bases, where
 // relative bases are looked for, and which file an error in the merged description names.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "interfaces/PlatformConfig.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/machine/Machine.h"
+#include "sim/machine/MachineMerge.h"
 
 namespace sim {
 namespace {
@@ -165,10 +167,53 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MachineFiles, AMissingBaseNamesTheValueAndWhereItWasLookedFor) {
   const std::string File = Write("sub/top.json", R"({"extends": "../nowhere.json"})");
-  EXPECT_EQ(Refusal(File), File + ": extends: cannot open the description \"../nowhere.json\" (looked for " +
-                               (Dir_ / "nowhere.json").string() + ")");
+  EXPECT_EQ(Refusal(File), File + ": extends: cannot open the description \"../nowhere.json\": " +
+                               (Dir_ / "nowhere.json").string() +
+                               " (machine description): cannot be read: No such file or directory");
   const std::string Directory = Write("dir.json", R"({"extends": "sub"})");
   EXPECT_NE(Refusal(Directory).find("cannot open the description \"sub\""), std::string::npos) << Refusal(Directory);
+}
+
+// Each level of the chain is a level of recursion, so the chain is held to 32 files.
+TEST_F(MachineFiles, AChainOfMoreThan32FilesIsRefused) {
+  // c1.json -> c2.json -> ... -> c32.json -> default.
+  for (int Index = 1; Index <= 32; Index++) {
+    Write("c" + std::to_string(Index) + ".json",
+          R"({"extends": ")" + (Index < 32 ? "c" + std::to_string(Index + 1) + ".json" : std::string("default")) +
+              R"("})");
+  }
+  EXPECT_EQ(Refusal((Dir_ / "c1.json").string()), "");
+  const std::string Top = Write("c0.json", R"({"extends": "c1.json"})");
+  EXPECT_EQ(Refusal(Top), (Dir_ / "c31.json").string() +
+                              ": extends: \"c32.json\" would make a chain of more than 32 description files, "
+                              "starting at " + Top);
+}
+
+// Whatever is not a regular file is refused before a byte is read: a FIFO with no writer would
+// block the reader, /dev/zero would fill memory.
+TEST_F(MachineFiles, AFifoADeviceOrAFolderIsRefusedAtOnce) {
+  const std::string Fifo = (Dir_ / "fifo.json").string();
+  ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+  EXPECT_EQ(Refusal(Fifo), Fifo + " (machine description): is a FIFO, not a regular file");
+  EXPECT_EQ(Refusal("/dev/zero"), "/dev/zero (machine description): is a character device, not a regular file");
+  EXPECT_EQ(Refusal(Dir_.string()), Dir_.string() + " (machine description): is a folder, not a regular file");
+  const std::string Top = Write("top.json", R"({"extends": "fifo.json"})");
+  EXPECT_EQ(Refusal(Top), Top + ": extends: cannot open the description \"fifo.json\": " + Fifo +
+                              " (machine description): is a FIFO, not a regular file");
+}
+
+// The merge indexes each object once instead of searching it for every member; what it makes is
+// what the library's merge patch makes, member order included.
+TEST_F(MachineFiles, TheMergeIsTheLibrarysMergePatch) {
+  const char *Patch = R"({"name": "patched", "topology": {"sockets": 2, "threads_per_core": null},
+      "msrs": {"0xC0010064": "0x1", "0x00000200": null, "0x10": "0x2"}, "cppc": null,
+      "numa_domains": [{"domain": 1}], "soc": {"smt": false, "nothing": null}})";
+  Write("base.json", DefaultMachineText());
+  const std::string Top = Write("top.json", R"({"extends": "base.json", )" + std::string(Patch + 1));
+  nlohmann::ordered_json Expected = nlohmann::ordered_json::parse(DefaultMachineText());
+  Expected.merge_patch(nlohmann::ordered_json::parse(Patch));
+  // Not a description that loads (threads_per_core is gone), so merged without the checks.
+  EXPECT_EQ(MergeDescriptionFile<nlohmann::ordered_json>(Top).Document.dump(), Expected.dump());
 }
 
 TEST_F(MachineFiles, ADescriptionFromMemoryExtendsFilesOnlyWithABaseDirectory) {

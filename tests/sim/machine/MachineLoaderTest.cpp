@@ -10,14 +10,21 @@
 namespace sim {
 namespace {
 
-const char *kMinimal = R"({"name": "m", "topology": {"sockets": 1, "dies_per_socket": 1, "complex_dies_per_die": 1,
+// The minimal machine with MSR reset values besides the PCI configuration base every machine gives.
+std::string WithMsrs(const std::string &More) {
+  return R"({"name": "m", "topology": {"sockets": 1, "dies_per_socket": 1, "complex_dies_per_die": 1,
   "complexes_per_complex_die": 1, "cores_per_complex": 2, "threads_per_core": 1},
-  "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}})";
+  "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}, "msrs": {"0xC0010058": "0x000003FB00000021")" +
+         More + "}}";
+}
+
+const std::string kMinimal = WithMsrs("");
 
 // A one-socket machine whose topology counts after the socket/die ones are given as text.
 std::string WithTopology(const std::string &Counts) {
   return R"({"name": "m", "topology": {"sockets": 1, "dies_per_socket": 1, "complexes_per_complex_die": 1, )" + Counts +
-         R"(}, "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}})";
+         R"(}, "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]},
+         "msrs": {"0xC0010058": "0x000003FB00000021"}})";
 }
 
 // The minimal machine with further top-level fields.
@@ -49,9 +56,10 @@ TEST(ShippedMachines, EveryExampleLoads) {
 }
 
 TEST(MachineFile, NumbersMayBeHexStringsOrDecimal) {
-  const Machine M = ParseMachine(Minimal(R"(, "pcd": {"PcdCcxSnpMemSizeToCover": "0x400", "PcdCcxSnpMode": 2,
-     "PcdCcxVmplEnable": true}, "msrs": {"0xC001001D": "4294967296"})"),
-                                 "m.json");
+  std::string Text = WithMsrs(R"(, "0xC001001D": "4294967296")");
+  Text.insert(Text.size() - 1, R"(, "pcd": {"PcdCcxSnpMemSizeToCover": "0x400", "PcdCcxSnpMode": 2,
+     "PcdCcxVmplEnable": true})");
+  const Machine M = ParseMachine(Text, "m.json");
   EXPECT_EQ(M.Pcd.at(PcdCcxSnpMemSizeToCover), 0x400u);
   EXPECT_EQ(M.Pcd.at(PcdCcxVmplEnable), 1u);
   EXPECT_EQ(M.Processors.MsrResetValues.at(0xC001001D), 0x100000000u);
@@ -112,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"value too wide for its item", Minimal(R"(, "pcd": {"PcdCcxSnpMode": 256})"), "from 0 to 255"},
         BadFile{"unknown configuration item", Minimal(R"(, "pcd": {"PcdNoSuchThing": 1})"),
                 "pcd.PcdNoSuchThing: not a configuration item"},
-        BadFile{"bad hex", Minimal(R"(, "msrs": {"0xC001001D": "0xZZ"})"), "msrs.0xC001001D: expected an unsigned number"},
-        BadFile{"bad MSR key", Minimal(R"(, "msrs": {"TOP_MEM2": "0x0"})"), "msrs.TOP_MEM2: an MSR key"},
+        BadFile{"bad hex", WithMsrs(R"(, "0xC001001D": "0xZZ")"), "msrs.0xC001001D: expected an unsigned number"},
+        BadFile{"bad MSR key", WithMsrs(R"(, "TOP_MEM2": "0x0")"), "msrs.TOP_MEM2: an MSR key"},
         // One answer for every sub-leaf would list caches without end.
         BadFile{"cache leaf without sub-leaves", Minimal(R"(, "cpuid": {"0x8000001D": {"eax": "0x121"}})"),
                 "cpuid.0x8000001D: the cache-properties leaf answers by sub-leaf"},
@@ -122,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"overlapping DRAM",
                 std::string(kMinimal).replace(std::string(kMinimal).find("[{"), 2,
                                               R"([{"base": "0x200000", "size": "0x1000"}, {)"),
-                "memory.dram[1]: this DRAM range overlaps"},
+                "memory.dram[1]: the range (0x100000-0x10FFFFF) overlaps memory.dram[0] (0x200000-0x200FFF)"},
         BadFile{"unaligned DRAM", std::string(kMinimal).replace(std::string(kMinimal).find("0x100000"), 8, "0x100800"),
                 "memory.dram[0]: DRAM ranges are 4 KB aligned"},
         BadFile{"missing field", R"({"name": "m"})", "(top level): missing field \"topology\""},
@@ -142,6 +150,66 @@ INSTANTIATE_TEST_SUITE_P(
                 WithTopology(R"("complex_dies_per_die": 1, "cores_per_complex": 2, "threads_per_core": 1,
                    "overrides": [{"socket": 0, "die": 0, "complex_die": 12, "complex": 0, "cores": 1}])"),
                 "topology.overrides[0].complex_die: expected an unsigned number from 0 to 11"}));
+
+// What would otherwise let one of two values win silently, or stop only the boot.
+INSTANTIATE_TEST_SUITE_P(
+    Ambiguous, MalformedMachine,
+    ::testing::Values(
+        BadFile{"a key twice at the top", Minimal(R"(, "name": "n")"),
+                "bad.json: (top level): the key \"name\" appears twice in this object"},
+        BadFile{"a key twice below", Minimal(R"(, "pcd": {"PcdCcxSnpMode": 1, "PcdCcxSnpMode": 2})"),
+                "bad.json: pcd: the key \"PcdCcxSnpMode\" appears twice in this object"},
+        BadFile{"an MSR in two cases", WithMsrs(R"(, "0xc0010058": "0x000003FB00000021")"),
+                "msrs.0xc0010058: \"0xC0010058\" and \"0xc0010058\" are both MSR 0xC0010058"},
+        BadFile{"an MSR in decimal and hex", WithMsrs(R"(, "0x1B": "0", "27": "0")"),
+                "msrs.27: \"0x1B\" and \"27\" are both MSR 0x1B"},
+        BadFile{"a CPUID leaf in decimal and hex",
+                Minimal(R"(, "cpuid": {"0x80000008": {"eax": "0x3030"}, "2147483656": {"eax": "0x3030"}})"),
+                "cpuid.2147483656: \"0x80000008\" and \"2147483656\" are both leaf 0x80000008"},
+        BadFile{"a CPUID sub-leaf written two ways",
+                Minimal(R"(, "cpuid": {"0x8000001D.1": {"eax": "0"}, "0x8000001D.0x1": {"eax": "0"}})"),
+                "are both leaf 0x8000001D sub-leaf 0x1"},
+        BadFile{"a processor listed twice", Minimal(R"(, "processors": [{"index": 1, "msrs": {}}, {"index": 1}])"),
+                "processors[1].index: processor 1 is listed already (entry 0)"},
+        BadFile{"two dies in a socket",
+                std::string(kMinimal).replace(std::string(kMinimal).find("\"dies_per_socket\": 1"), 20,
+                                              "\"dies_per_socket\": 2"),
+                "topology.dies_per_socket: a socket of this processor has one die"},
+        BadFile{"an override to two dies",
+                WithTopology(R"("complex_dies_per_die": 1, "cores_per_complex": 2, "threads_per_core": 1,
+                   "overrides": [{"socket": 0, "dies": 2}])"),
+                "topology.overrides[0].dies: a socket of this processor has one die"},
+        BadFile{"no PCI configuration base",
+                std::string(kMinimal).replace(std::string(kMinimal).find("0xC0010058"), 10, "0xC001001D"),
+                "msrs: the processors need MSR 0xC0010058"}));
+
+TEST(MachineFile, TheConfigurationBaseMayBeTheBspsOwn) {
+  std::string Text = kMinimal;
+  Text.replace(Text.find("0xC0010058"), 10, "0xC001001D");
+  Text.insert(Text.size() - 1, R"(, "processors": [{"index": 0, "msrs": {"0xC0010058": "0x000003FB00000021"}}])");
+  EXPECT_EQ(ParseMachine(Text, "m.json").Processors.MsrResetOverrides.at(0).at(0xC0010058), 0x3FB00000021u);
+}
+
+// Every reader walks a document one call per level, so nesting is held to 64 levels.
+TEST(MachineFile, NestingPastTheCapIsRefusedAtOnce) {
+  const auto Nested = [](size_t Levels) {
+    return Minimal(R"(, "description": )" + std::string(Levels, '[') + std::string(Levels, ']'));
+  };
+  const auto Refusal = [](const std::string &Text) {
+    try {
+      ParseMachine(Text, "deep.json");
+    } catch (const MachineError &Error) {
+      return std::string(Error.what());
+    }
+    return std::string("accepted");
+  };
+  // The description and its 63 levels of arrays are 64 levels: read, and refused as no string.
+  EXPECT_EQ(Refusal(Nested(63)).find("description: expected a string"), 11u) << Refusal(Nested(63));
+  const std::string TooDeep = Refusal(Nested(64));
+  EXPECT_EQ(TooDeep.rfind("deep.json: description[0]", 0), 0u) << TooDeep;
+  EXPECT_NE(TooDeep.find("[0]: nested deeper than 64 levels of objects and arrays"), std::string::npos) << TooDeep;
+  EXPECT_NE(Refusal(Nested(100000)).find("nested deeper than 64 levels"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace sim

@@ -199,7 +199,9 @@ class S3TokensMachineKeys : public ::testing::TestWithParam<BadKeyCase> {};
 TEST_P(S3TokensMachineKeys, AreRefusedWithTheirPath) {
   const std::string Text = std::string(R"({"name": "x", "topology": {"sockets": 1, "dies_per_socket": 1,
       "complex_dies_per_die": 1, "complexes_per_complex_die": 1, "cores_per_complex": 1, "threads_per_core": 1},
-      "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}, )") + GetParam().Json + "}";
+      "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]},
+      "msrs": {"0xC0010058": "0x000003FB00000021"}, )") +
+                           GetParam().Json + "}";
   try {
     ParseMachine(Text, "m.json");
     FAIL() << "accepted";

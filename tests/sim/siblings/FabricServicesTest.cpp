@@ -13,6 +13,7 @@ namespace {
 // Two sockets of one die; socket 1's second complex die has one complex of seven cores, and one
 // core of socket 0 runs a single thread.
 const char *kUnevenMachine = R"({"name": "uneven", "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]},
+  "msrs": {"0xC0010058": "0x000003FB00000021"},
   "topology": {"sockets": 2, "dies_per_socket": 1, "complex_dies_per_die": 2, "complexes_per_complex_die": 2,
                "cores_per_complex": 8, "threads_per_core": 2,
                "overrides": [{"socket": 1, "die": 0, "complex_die": 1, "complexes": 1},

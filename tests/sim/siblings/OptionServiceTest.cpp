@@ -167,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
 std::string MachineWith(const std::string &Options) {
   return R"({"name": "m", "topology": {"sockets": 1, "dies_per_socket": 1, "complex_dies_per_die": 1,
   "complexes_per_complex_die": 1, "cores_per_complex": 1, "threads_per_core": 1},
-  "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}, "options": )" +
+  "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]},
+  "msrs": {"0xC0010058": "0x000003FB00000021"}, "options": )" +
          Options + "}";
 }
 

@@ -120,7 +120,7 @@ TEST(RegionService, KeepsTheRegisteredRegionsWithoutARecordArgument) {
 TEST(PlatformServiceKeys, AreReadStrictly) {
   const std::string Base = R"({"name": "m", "topology": {"sockets": 1, "dies_per_socket": 1, "complex_dies_per_die": 1,
     "complexes_per_complex_die": 1, "cores_per_complex": 1, "threads_per_core": 1},
-    "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}, )";
+    "memory": {"dram": [{"base": "0x100000", "size": "0x1000000"}]}, "msrs": {"0xC0010058": "0x000003FB00000021"}, )";
   const Machine Read = ParseMachine(
       Base + R"("soc": {"max_core_fid": "0xC8", "smt": false}, "smu": {"registers": {"0x3008101C": "0x100"}},
                "mmio_pool": {"base": "0xD0000000", "size": "0x1000000"}, "siblings": {"region": "absent"}})",
