@@ -1,26 +1,15 @@
 #include "tools/AffinityTablesReport.h"
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim/consumers/Iasl.h"
 #include "tools/AccessReport.h"
+#include "tools/OutputFolder.h"
 #include "tools/ServiceCalls.h"
 
 namespace ccxsim {
 namespace {
-
-bool WriteBytes(const std::filesystem::path &Path, const std::string &Bytes) {
-  std::error_code Error;
-  std::filesystem::create_directories(Path.parent_path(), Error);
-  std::ofstream File(Path, std::ios::binary);
-  return File && File.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-}
-
-bool WriteBytes(const std::filesystem::path &Path, const std::vector<uint8_t> &Bytes) {
-  return WriteBytes(Path, std::string(Bytes.begin(), Bytes.end()));
-}
 
 // Each difference a builder found between the driver's answers and the machine.
 void PrintErrors(std::ostream &Out, const std::vector<std::string> &Errors) {
@@ -98,23 +87,23 @@ nlohmann::json AffinityTablesJson(const std::optional<AffinityTables> &Tables) {
 }
 
 bool WriteAffinityTables(const std::filesystem::path &Dir, const AffinityTables &Tables, std::ostream &Out) {
-  const std::filesystem::path Acpi = Dir / "acpi";
-  bool Written = true;
-  if (!Tables.Srat.Table.empty()) Written = WriteBytes(Acpi / "SRAT.dat", Tables.Srat.Table) && Written;
-  if (!Tables.Affinity.Table.empty()) Written = WriteBytes(Acpi / "QRAT.dat", Tables.Affinity.Table) && Written;
-  if (Tables.Cpc.Asl.empty()) return Written;
-  if (!WriteBytes(Acpi / "SSDT-CPC.dsl", Tables.Cpc.Asl)) return false;
+  WriteOutputTable(Dir / kSratFile, Tables.Srat.Table);
+  WriteOutputTable(Dir / kQratFile, Tables.Affinity.Table);
+  if (Tables.Cpc.Asl.empty()) return true;
+  const std::filesystem::path Folder = Dir / kCpcFolder;
+  const std::filesystem::path Source = Folder / (std::string(kCpcName) + ".dsl");
+  WriteOutputFile(Source, Tables.Cpc.Asl);
   const std::optional<std::filesystem::path> Iasl = sim::FindIasl();
   if (!Iasl) {
-    Out << "iasl is not installed: " << (Acpi / "SSDT-CPC.dsl").string() << " is left uncompiled\n";
-    return Written;
+    Out << "iasl is not installed: " << Source.string() << " is left uncompiled\n";
+    return true;
   }
-  const sim::IaslRun Run = sim::CompileAsl(*Iasl, Acpi, "SSDT-CPC");
+  const sim::IaslRun Run = sim::CompileAsl(*Iasl, Folder, kCpcName);
   if (Run.ExitCode != 0) {
-    Out << "iasl refused " << (Acpi / "SSDT-CPC.dsl").string() << ":\n" << Run.Output << "\n";
+    Out << "iasl refused " << Source.string() << ":\n" << Run.Output << "\n";
     return false;
   }
-  return Written;
+  return true;
 }
 
 }  // namespace ccxsim

@@ -27,8 +27,8 @@ AffinityTables BuildAffinityTables(sim::Platform &Machine);
 void PrintAffinityTables(std::ostream &Out, const std::optional<AffinityTables> &Tables);
 nlohmann::json AffinityTablesJson(const std::optional<AffinityTables> &Tables);
 // Writes DIR/acpi/SRAT.dat, DIR/acpi/QRAT.dat and DIR/acpi/SSDT-CPC.dsl, and compiles the last to
-// SSDT-CPC.aml when iasl is on the PATH (its verdict goes to Out). False when a file cannot be
-// written or iasl refuses the ASL.
+// SSDT-CPC.aml when iasl is on the PATH (its verdict goes to Out). False when iasl refuses the
+// ASL; throws OutputError naming a file that cannot be written.
 bool WriteAffinityTables(const std::filesystem::path &Dir, const AffinityTables &Tables, std::ostream &Out);
 
 }  // namespace ccxsim

@@ -87,6 +87,10 @@ void RunVerdict::CouldNotRun(uint64_t Boot, const std::string &Error) {
   Note(kExitDidNotRun, "boot " + std::to_string(Boot) + " could not run: " + Error);
 }
 
+void RunVerdict::LostVariables(uint64_t Boot, const std::string &Error) {
+  Note(kExitDidNotRun, "boot " + std::to_string(Boot) + " could not keep a variable: " + Error);
+}
+
 void RunVerdict::Checked(uint64_t Boot, const std::vector<UnmetExpectation> &Unmet, bool AnswersDiffer) {
   const std::string Name = "boot " + std::to_string(Boot);
   for (const UnmetExpectation &Field : Unmet) {

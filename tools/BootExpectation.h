@@ -45,6 +45,8 @@ class RunVerdict {
  public:
   void CouldNotRun(uint64_t Boot, const std::string &Error);
   void Checked(uint64_t Boot, const std::vector<UnmetExpectation> &Unmet, bool AnswersDiffer);
+  // The variable store could not be written during the boot (Error says which file and why).
+  void LostVariables(uint64_t Boot, const std::string &Error);
 
   int ExitStatus() const { return Status_; }
   // One line: which boot, which field, expected against shown; empty when the run passed.

@@ -74,6 +74,9 @@ int RunDiffCommand(const std::vector<std::string> &Arguments, std::ostream &Out,
                             : Argument == "--preset"      ? "a name"
                                                           : nullptr;
     if (ValueName != nullptr && Index + 1 >= Arguments.size()) return UsageError(Argument + " needs " + ValueName);
+    if (ValueName != nullptr && Arguments[Index + 1].empty()) {
+      return UsageError(Argument + " needs " + ValueName + ", not an empty value");
+    }
     try {
       if (Argument == "--ignore") {
         Ignore.push_back(PathPattern::Parse(Arguments[++Index]));
@@ -94,6 +97,8 @@ int RunDiffCommand(const std::vector<std::string> &Arguments, std::ostream &Out,
         Ignore.insert(Ignore.end(), FromPreset.begin(), FromPreset.end());
       } else if (Argument.size() > 1 && Argument[0] == '-') {
         return UsageError("unknown option \"" + Argument + "\" for diff");
+      } else if (Argument.empty()) {
+        return UsageError("diff takes two report files, not an empty name");
       } else {
         Files.push_back(Argument);
       }

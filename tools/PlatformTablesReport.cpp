@@ -1,10 +1,10 @@
 #include "tools/PlatformTablesReport.h"
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "tools/AccessReport.h"
+#include "tools/OutputFolder.h"
 #include "tools/ServiceCalls.h"
 #include "sim/HexText.h"
 
@@ -17,13 +17,6 @@ std::string Text(const CHAR8 *Field, size_t Width) { return std::string(Field, s
 
 void PrintErrors(std::ostream &Out, const std::vector<std::string> &Errors) {
   for (const std::string &Error : Errors) Out << "  ERROR: " << Error << "\n";
-}
-
-bool WriteFile(const std::filesystem::path &Path, const std::vector<uint8_t> &Bytes) {
-  std::error_code Error;
-  std::filesystem::create_directories(Path.parent_path(), Error);
-  std::ofstream File(Path, std::ios::binary);
-  return File && File.write(reinterpret_cast<const char *>(Bytes.data()), std::streamsize(Bytes.size()));
 }
 
 }  // namespace
@@ -104,12 +97,10 @@ nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables) {
   return Json;
 }
 
-bool WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables) {
-  bool Written = true;
-  if (!Tables.Pcct.Bytes.empty()) Written = WriteFile(Dir / "acpi" / "PCCT.dat", Tables.Pcct.Bytes) && Written;
-  if (!Tables.Hest.Bytes.empty()) Written = WriteFile(Dir / "acpi" / "HEST.dat", Tables.Hest.Bytes) && Written;
-  if (!Tables.Smbios.Dump.empty()) Written = WriteFile(Dir / "smbios.bin", Tables.Smbios.Dump) && Written;
-  return Written;
+void WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables) {
+  WriteOutputTable(Dir / kPcctFile, Tables.Pcct.Bytes);
+  WriteOutputTable(Dir / kHestFile, Tables.Hest.Bytes);
+  WriteOutputTable(Dir / kSmbiosFile, Tables.Smbios.Dump);
 }
 
 }  // namespace ccxsim

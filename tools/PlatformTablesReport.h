@@ -25,8 +25,8 @@ PlatformTables BuildPlatformTables(sim::Platform &Platform);
 // what the service answered and what the machine says it must answer.
 void PrintPlatformTables(std::ostream &Out, const std::optional<PlatformTables> &Tables);
 nlohmann::json PlatformTablesJson(const std::optional<PlatformTables> &Tables);
-// Writes the tables that were built; false when a file can't be written.
-bool WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables);
+// Writes the tables that were built; throws OutputError naming a file that cannot be written.
+void WritePlatformTables(const std::filesystem::path &Dir, const PlatformTables &Tables);
 
 }  // namespace ccxsim
 

@@ -1,7 +1,5 @@
 #include "tools/TablesCommand.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <iterator>
 
 #include "sim/consumers/Iasl.h"
+#include "sim/files/TemporaryPaths.h"
 #include "tools/QratReader.h"
 
 namespace ccxsim {
@@ -51,26 +50,6 @@ std::vector<fs::path> TableFiles(const fs::path &Path) {
   return Files;
 }
 
-// A directory of its own for a tool run, removed with everything in it when the run is over.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string Template = (fs::temp_directory_path() / "ccxsim-tables-XXXXXX").string();
-    if (mkdtemp(Template.data()) == nullptr) throw std::runtime_error("cannot create a temporary directory");
-    Path_ = Template;
-  }
-  ~ScratchDir() {
-    std::error_code Ignored;
-    fs::remove_all(Path_, Ignored);
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  const fs::path &Path() const { return Path_; }
-
- private:
-  fs::path Path_;
-};
-
 // iasl -d writes NAME.dsl beside its input, so it runs on a copy: a listing never overwrites a
 // source next to the table (SSDT-CPC.dsl).
 bool DisassembleAcpi(const fs::path &File, std::ostream &Out, std::ostream &Err) {
@@ -80,9 +59,10 @@ bool DisassembleAcpi(const fs::path &File, std::ostream &Out, std::ostream &Err)
         << ": iasl is not installed (Debian's acpica-tools; scripts/setup installs it)\n";
     return false;
   }
-  ScratchDir Scratch;
+  // A folder of its own for the tool run, removed with everything in it when the run is over.
+  const sim::ScratchFolder Scratch("ccxsim-tables");
   fs::copy_file(File, Scratch.Path() / File.filename());
-  const sim::IaslRun Run = sim::RunIasl(*Iasl, {"-d", File.filename().string()}, Scratch.Path());
+  const sim::IaslRun Run = sim::RunIasl(*Iasl, {"-d", sim::PathArgument(File.filename())}, Scratch.Path());
   std::ifstream Listing(Scratch.Path() / (File.stem().string() + ".dsl"), std::ios::binary);
   if (Run.ExitCode != 0 || !Listing) {
     Err << "ccxsim: " << File.string() << ": iasl -d failed (exit status " << Run.ExitCode << "):\n" << Run.Output;
@@ -99,7 +79,7 @@ bool DecodeSmbios(const fs::path &File, std::ostream &Out, std::ostream &Err) {
     return false;
   }
   const sim::IaslRun Run =
-      sim::RunHostTool(*Dmidecode, {"--from-dump", fs::absolute(File).string()}, fs::current_path());
+      sim::RunHostTool(*Dmidecode, {"--from-dump", sim::PathArgument(fs::absolute(File))}, fs::current_path());
   Out << Run.Output;
   if (Run.ExitCode != 0) {
     Err << "ccxsim: " << File.string() << ": dmidecode --from-dump failed (exit status " << Run.ExitCode << ")\n";
@@ -125,6 +105,10 @@ bool DecodeQrat(const fs::path &File, const std::vector<uint8_t> &Bytes, std::os
 int RunTablesCommand(const std::vector<std::string> &Arguments, std::ostream &Out, std::ostream &Err) {
   if (Arguments.size() != 1) {
     Err << "ccxsim: tables takes one directory or file\n" << kTablesUsage;
+    return 2;
+  }
+  if (Arguments[0].empty()) {
+    Err << "ccxsim: tables takes a directory or file, not an empty name\n" << kTablesUsage;
     return 2;
   }
   const fs::path Path = Arguments[0];

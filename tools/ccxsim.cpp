@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -19,6 +20,8 @@
 #include <vector>
 
 #include "driver/ImageDescriptor.h"
+#include "sim/files/LockFile.h"
+#include "sim/files/TemporaryPaths.h"
 #include "sim/machine/JsonFields.h"
 #include "sim/image/DeliveredImage.h"
 #include "sim/ovmf/OvmfBoot.h"
@@ -27,6 +30,7 @@
 #include "sim/oracle/MachineStateOracle.h"
 #include "sim/platform/BootRunner.h"
 #include "sim/platform/BootTimeline.h"
+#include "sim/uefi/VariableStoreFile.h"
 #include "tools/AccessReport.h"
 #include "tools/AcpiReport.h"
 #include "tools/AffinityTablesReport.h"
@@ -34,6 +38,7 @@
 #include "tools/DiffCommand.h"
 #include "tools/GdbSession.h"
 #include "tools/MachineStateReport.h"
+#include "tools/OutputFolder.h"
 #include "tools/PlatformTablesReport.h"
 #include "tools/ProcessorMap.h"
 #include "tools/Report.h"
@@ -77,8 +82,9 @@ const char *kUsage =
     "  --processors      print the map from processor index to socket, die, complex die, complex, core,\n"
     "                    thread and APIC ID (report.json always holds it, as \"processors\")\n"
     "  exit status: 0 every boot showed what its machine expects (\"expect\"), 1 the driver's answers differ\n"
-    "  from the machine, 2 usage or machine-file error, 3 a boot did not show what was expected, 4 a boot\n"
-    "  could not run or did not run to its end\n";
+    "  from the machine, 2 usage or machine-file error, or a variable store or --out folder that cannot be\n"
+    "  used or that another run holds, 3 a boot did not show what was expected, 4 a boot could not run or did\n"
+    "  not run to its end, or the variable store could not be written during a boot\n";
 
 const char *kMachineUsage =
     "usage: ccxsim machine FILE\n"
@@ -119,8 +125,10 @@ Arguments Parse(int argc, char **argv) {
   for (int Index = 2; Index < argc; Index++) {
     const int First = Index;
     const std::string Option = argv[Index];
+    // An empty value would read as the option not given (no machine file, no output folder).
     auto Value = [&]() -> std::string {
       if (Index + 1 >= argc) UsageError(Option + " needs a value");
+      if (argv[Index + 1][0] == '\0') UsageError(Option + " needs a value, not an empty one");
       return argv[++Index];
     };
     if (Option == "--machine") {
@@ -169,17 +177,18 @@ Arguments Parse(int argc, char **argv) {
 
 // The bytes each debug channel received, unchanged, one file per channel and boot.
 void WriteRawChannels(const std::filesystem::path &Dir, uint64_t Boot, const sim::BootRecord &Record) {
-  std::filesystem::create_directories(Dir);
-  const std::string Prefix = "boot-" + std::to_string(Boot) + "-";
-  std::ofstream(Dir / (Prefix + "uart-3f8.raw"), std::ios::binary) << Record.Uart3F8;
-  std::ofstream(Dir / (Prefix + "legacy-serial-2f8.raw"), std::ios::binary) << Record.Legacy2F8;
-  std::ofstream Capture(Dir / (Prefix + "port-capture-80.raw"), std::ios::binary);
-  for (const std::string &Message : Record.PortCaptureMessages) Capture << Message;
+  std::string Capture;
+  for (const std::string &Message : Record.PortCaptureMessages) Capture += Message;
+  const std::string *Received[] = {&Record.Uart3F8, &Record.Legacy2F8, &Capture};
+  for (size_t Channel = 0; Channel < std::size(ccxsim::kChannelFiles); Channel++) {
+    ccxsim::WriteOutputFile(Dir / ccxsim::ChannelFile(Boot, ccxsim::kChannelFiles[Channel]), *Received[Channel]);
+  }
 }
 
 // ccxsim machine FILE: what a description that extends others amounts to, checked as a boot checks it.
 int RunMachineCommand(int argc, char **argv) {
   if (argc != 3) UsageError("machine takes one description file");
+  if (argv[2][0] == '\0') UsageError("machine takes a description file, not an empty name");
   try {
     std::cout << sim::MergedMachineText(argv[2]);
     // On the error stream, so that the printed description stays a file of its own.
@@ -229,17 +238,6 @@ sim::OvmfSettings OvmfSettingsFor(const std::filesystem::path &Image) {
   return Settings;
 }
 
-// The status to exit with. After an abandoned boot, whose threads may still run the image and use
-// the machine, the process ends at once, without destructors that would unmap what they use.
-int EndRun(int Status, bool Abandoned) {
-  if (Abandoned) {
-    std::cout.flush();
-    std::cerr.flush();
-    std::_Exit(Status);
-  }
-  return Status;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -276,17 +274,28 @@ int main(int argc, char **argv) {
   }
   const CCX_DRIVER_IMAGE &Image = Args.DebugOutput ? CcxImageDebugDescriptor : CcxImageDescriptor;
 
-  // Without --var-store the variables still persist from one boot of this run to the next.
+  // What the run writes, before any boot: the output folder (locked, the previous run's files gone)
+  // and the variable store (read, locked and found writable). Without --var-store the variables
+  // still persist from one boot of this run to the next, in a folder removed however the run ends.
+  std::optional<ccxsim::OutputFolder> Out;
+  std::optional<sim::LockFile> StoreLock;
+  std::optional<sim::ScratchFolder> Scratch;
   std::filesystem::path VarStore = Args.VarStore;
-  std::filesystem::path TemporaryDir;
-  if (VarStore.empty()) {
-    std::string Template = (std::filesystem::temp_directory_path() / "ccxsim-XXXXXX").string();
-    if (mkdtemp(Template.data()) == nullptr) {
-      std::cerr << "ccxsim: cannot create a temporary directory for the variable store\n";
-      return 2;
+  try {
+    if (!Args.OutDir.empty()) Out.emplace(Args.OutDir);
+    if (!VarStore.empty()) {
+      // Its kind and content are checked before its lock file is made beside it (not in /dev for /dev/zero).
+      std::error_code Missing;
+      if (std::filesystem::exists(VarStore, Missing)) sim::ReadVariableStoreFile(VarStore);
+      StoreLock.emplace(VarStore.string() + ".lock", "variable store '" + VarStore.string() + "'");
+      sim::CheckVariableStoreWritable(VarStore);
+    } else {
+      Scratch.emplace("ccxsim");
+      VarStore = Scratch->Path() / "variables.store";
     }
-    TemporaryDir = Template;
-    VarStore = TemporaryDir / "variables.store";
+  } catch (const std::exception &Error) {
+    std::cerr << "ccxsim: " << Error.what() << "\n";
+    return 2;
   }
 
   const std::string ImageName = Delivered ? Delivered->Name() : Image.Name;
@@ -300,6 +309,18 @@ int main(int argc, char **argv) {
   bool AllEnded = true;
   bool AllAgree = true;
   bool Abandoned = false;
+  // The status to exit with. After an abandoned boot, whose threads may still run the image and use
+  // the machine, the run's own files are let go and the process ends at once, without destructors
+  // that would unmap what those threads use.
+  auto EndRun = [&](int Status) {
+    if (!Abandoned) return Status;
+    Out.reset();
+    StoreLock.reset();
+    Scratch.reset();
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(Status);
+  };
   ccxsim::RunVerdict Verdict;
   const bool Tracing = !Args.TraceFile.empty() || !Args.TraceSvgFile.empty();
   std::vector<ccxsim::BootTrace> Traces;
@@ -354,16 +375,13 @@ int main(int argc, char **argv) {
       std::cout << Shown.str();
       const bool AgreedBefore = AllAgree;
       AllAgree = AllAgree && !ccxsim::ShowsErrors(Shown.str());
-      if (!Args.OutDir.empty()) WriteRawChannels(Args.OutDir, Boot, Record);
-      if (!Args.OutDir.empty() && Affinity && !ccxsim::WriteAffinityTables(Args.OutDir, *Affinity, std::cout)) {
-        std::cerr << "ccxsim: cannot write the affinity tables under " << Args.OutDir << "\n";
+      if (Out) WriteRawChannels(Out->Path(), Boot, Record);
+      if (Out && Affinity && !ccxsim::WriteAffinityTables(Out->Path(), *Affinity, std::cout)) {
+        std::cerr << "ccxsim: iasl refused the _CPC SSDT under " << Out->Path().string() << "\n";
         return 2;
       }
       // Each boot's tables replace the previous boot's: the files show the last boot.
-      if (!Args.OutDir.empty() && Tables && !ccxsim::WritePlatformTables(Args.OutDir, *Tables)) {
-        std::cerr << "ccxsim: cannot write the platform tables under " << Args.OutDir << "\n";
-        return 2;
-      }
+      if (Out && Tables) ccxsim::WritePlatformTables(Out->Path(), *Tables);
       AllEnded = AllEnded && ccxsim::RanToItsEnd(Record);
       const std::vector<ccxsim::UnmetExpectation> Unmet = ccxsim::CheckExpectation(ThisBoot.Expect, Record);
       ccxsim::PrintExpectation(std::cout, Unmet);
@@ -374,25 +392,22 @@ int main(int argc, char **argv) {
         Abandoned = true;
         break;
       }
+      // The driver was told (EFI_DEVICE_ERROR) and its change undone, so the boot went on as the
+      // driver saw it; but the run lost a variable it was to keep, and stops here.
+      if (Record.VariableStoreFailure) {
+        std::cerr << "ccxsim: boot " << Boot << " could not keep a variable: " << *Record.VariableStoreFailure << "\n";
+        Verdict.LostVariables(Boot, *Record.VariableStoreFailure);
+        break;
+      }
+    } catch (const ccxsim::OutputError &Error) {
+      std::cerr << "ccxsim: " << Error.what() << "\n";
+      return 2;
     } catch (const std::exception &Error) {
       std::cerr << "ccxsim: boot " << Boot << " could not run: " << Error.what() << "\n";
       AllEnded = false;
       Verdict.CouldNotRun(Boot, Error.what());
       break;
     }
-  }
-  if (!TemporaryDir.empty()) std::filesystem::remove_all(TemporaryDir);
-
-  if (!Args.OutDir.empty()) {
-    std::error_code Error;
-    std::filesystem::create_directories(Args.OutDir, Error);
-    const std::filesystem::path Path = std::filesystem::path(Args.OutDir) / "report.json";
-    std::ofstream File(Path);
-    if (!File || !(File << Report.dump(2) << "\n")) {
-      std::cerr << "ccxsim: cannot write " << Path.string() << "\n";
-      return EndRun(2, Abandoned);
-    }
-    std::cout << "\nreport written to " << Path.string() << "\n";
   }
   const std::pair<const std::string &, std::string> Pictures[] = {
       {Args.TraceFile, Args.TraceFile.empty() ? "" : ccxsim::TraceEventJson(Traces, Machine.Name).dump() + "\n"},
@@ -402,9 +417,20 @@ int main(int argc, char **argv) {
     std::ofstream File(Path, std::ios::binary);
     if (!File || !(File << Text)) {
       std::cerr << "ccxsim: cannot write the timeline to " << Path << "\n";
-      return EndRun(2, Abandoned);
+      return EndRun(2);
     }
     std::cout << "\ntimeline written to " << Path << "\n";
+  }
+  // Last, and whole: a report.json stands only beside the files of a run that ended.
+  if (Out) {
+    const std::filesystem::path Path = Out->Path() / ccxsim::kReportFile;
+    try {
+      ccxsim::WriteOutputFile(Path, Report.dump(2) + "\n");
+    } catch (const ccxsim::OutputError &Error) {
+      std::cerr << "ccxsim: " << Error.what() << "\n";
+      return EndRun(2);
+    }
+    std::cout << "\nreport written to " << Path.string() << "\n";
   }
   std::cout << "\n" << (AllEnded ? "every boot ran to its end" : "a boot did not run to its end") << "\n";
   if (!AllAgree) std::cout << "the driver's answers differ from the machine (see the ERROR lines)\n";
@@ -412,5 +438,5 @@ int main(int argc, char **argv) {
   if (Verdict.ExitStatus() != ccxsim::kExitAsExpected) {
     std::cout << "exit status " << Verdict.ExitStatus() << ": " << Verdict.Why() << "\n";
   }
-  return EndRun(Verdict.ExitStatus(), Abandoned);
+  return EndRun(Verdict.ExitStatus());
 }

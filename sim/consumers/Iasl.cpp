@@ -26,6 +26,11 @@ std::string Quoted(const std::string &Text) {
 
 }  // namespace
 
+std::string PathArgument(const std::filesystem::path &Path) {
+  const std::string Text = Path.string();
+  return Path.is_relative() && Text.starts_with("-") ? "./" + Text : Text;
+}
+
 std::optional<std::filesystem::path> FindIasl() { return FindHostTool("iasl"); }
 
 std::optional<std::filesystem::path> FindHostTool(const std::string &Program) {
@@ -50,7 +55,7 @@ IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string
 
 IaslRun RunHostTool(const std::filesystem::path &Tool, const std::vector<std::string> &Arguments,
                     const std::filesystem::path &Directory) {
-  std::string Command = "cd " + Quoted(Directory.string()) + " && " + Quoted(Tool.string());
+  std::string Command = "cd " + Quoted(PathArgument(Directory)) + " && " + Quoted(PathArgument(Tool));
   for (const std::string &Argument : Arguments) Command += " " + Quoted(Argument);
   Command += " 2>&1";
   HostProgramLaunch Untrapped;

@@ -21,6 +21,9 @@ std::optional<std::filesystem::path> FindIasl();
 // The path of Program on the PATH or, for the system tools that live there (dmidecode), in
 // /usr/sbin or /sbin.
 std::optional<std::filesystem::path> FindHostTool(const std::string &Program);
+// Path written so that no program (nor the shell's cd) takes it for an option: a relative path
+// that starts with '-' gets "./" in front. Every path handed to a host tool goes through it.
+std::string PathArgument(const std::filesystem::path &Path);
 // Runs iasl with Arguments in Directory; throws std::runtime_error when it cannot be started.
 IaslRun RunIasl(const std::filesystem::path &Iasl, const std::vector<std::string> &Arguments,
                 const std::filesystem::path &Directory);

@@ -6,6 +6,7 @@
 
 #include "sim/HexText.h"
 #include "sim/cpu/CurrentProcessor.h"
+#include "sim/files/TemporaryPaths.h"
 #include "sim/image/PeSymbols.h"
 #include "sim/ovmf/ChannelLink.h"
 #include "sim/ovmf/GuestCalls.h"
@@ -13,27 +14,6 @@
 #include "sim/ovmf/RemoteRequests.h"
 
 namespace sim {
-namespace {
-
-// A scratch directory removed with everything in it when the boot is over.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string Template = (std::filesystem::temp_directory_path() / "ccxsim-ovmf-XXXXXX").string();
-    if (mkdtemp(Template.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory for QEMU");
-    Path_ = Template;
-  }
-  ~ScratchDir() {
-    std::error_code Ignored;
-    std::filesystem::remove_all(Path_, Ignored);
-  }
-  const std::filesystem::path &Path() const { return Path_; }
-
- private:
-  std::filesystem::path Path_;
-};
-
-}  // namespace
 
 BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const OvmfSettings &Settings,
                        const BootOptions &Options) {
@@ -51,7 +31,8 @@ BootRecord RunOvmfBoot(const Machine &Description, const OvmfImage &Image, const
   Remote.Sites = FindTrapSites(Image.File, *Image.Info);
   Remote.Windows = Machine.Devices().Mmio().ClaimedRanges();
 
-  ScratchDir Scratch;
+  // Removed with everything in it when the boot is over, or when a signal ends the run.
+  const ScratchFolder Scratch("ccxsim-ovmf");
   const QemuFiles Files{Scratch.Path()};
   const size_t Processors = Machine.Processors().Count();
   const uint64_t Ram = GuestRamBytes(Processors);

@@ -118,6 +118,7 @@ void CollectBootRecord(Platform &Machine, BootRecord &Record, const DriverLoader
   for (const auto &[Key, Value] : Machine.Core().Variables().All()) {
     Record.Variables.emplace_back(Utf8Of(Key.name) + " " + GuidName(Key.guid), Value.data);
   }
+  Record.VariableStoreFailure = Machine.Core().Variables().WriteFailure();
   for (const PcdWrite &Write : Machine.Pcd().Writes()) Record.PcdWrites.emplace_back(Write.Token, Write.Value);
   Record.Uart3F8 = Machine.Devices().UartAt(0x3F8).TransmittedText();
   Record.Legacy2F8 = Machine.Devices().UartAt(0x2F8).TransmittedText();

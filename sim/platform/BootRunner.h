@@ -114,6 +114,9 @@ struct BootRecord {
   // The values a halted fatal stop scrolled across port 0x80 before the boot was ended.
   std::vector<uint32_t> HaltWindows;
   std::vector<std::string> Notes;  // the simulator's own diagnostics
+  // Why the variable store file could not be written during the boot (the driver was answered
+  // EFI_DEVICE_ERROR and the change undone); nothing when every write worked.
+  std::optional<std::string> VariableStoreFailure;
   // The SMM core's phase, the SMM range registers of every processor after it, the shared heap's
   // buffers and the coprocessor mutex.
   SmmCorePhaseRecord SmmCore;

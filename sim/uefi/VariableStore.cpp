@@ -138,9 +138,11 @@ const Variable *VariableStore::Find(std::u16string_view name, const EFI_GUID &gu
 
 void VariableStore::AttachFile(const std::filesystem::path &path) {
   VariableMap loaded;
-  if (std::filesystem::exists(path)) {
+  std::error_code missing;
+  if (std::filesystem::exists(path, missing)) {
     loaded = ReadVariableStoreFile(path);
   }
+  CheckVariableStoreWritable(path);
   uint64_t total = 0;
   for (const auto &[key, variable] : loaded) {
     const uint64_t footprint = Footprint(key, variable.data.size());
@@ -227,6 +229,9 @@ bool VariableStore::Persist() {
     Save(*file_);
     return true;
   } catch (const VariableStoreError &error) {
+    if (!writeFailure_) {
+      writeFailure_ = error.what();
+    }
     diagnostics_(std::string(error.what()) + "; the variable change is undone and reported as EFI_DEVICE_ERROR");
     return false;
   }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "sim/uefi/Diagnostics.h"
@@ -43,11 +44,15 @@ class VariableStore {
   const VariableMap &All() const { return variables_; }
 
   // Loads the non-volatile variables from the file when it exists (throws VariableStoreError for
-  // a file that is malformed or too large for the limits), and from then on writes the file
-  // after every change to a non-volatile variable, so that a boot that ends abruptly, by
+  // a file that is malformed or too large for the limits, and for one that cannot be written, so
+  // that the driver never runs on a store that would undo its changes), and from then on writes
+  // the file after every change to a non-volatile variable, so that a boot that ends abruptly, by
   // ResetSystem for instance, keeps everything that SetVariable reported as stored.
   void AttachFile(const std::filesystem::path &path);
   void Save(const std::filesystem::path &path) const;
+  // Why the attached file could not be written, the first time a change could not be kept (the
+  // change was undone and its caller answered EFI_DEVICE_ERROR); nothing while every write worked.
+  const std::optional<std::string> &WriteFailure() const { return writeFailure_; }
 
  private:
   EFI_STATUS Apply(const VariableKey &key, uint32_t attributes, std::span<const uint8_t> data);
@@ -63,6 +68,7 @@ class VariableStore {
   VariableLimits limits_;
   VariableMap variables_;
   std::optional<std::filesystem::path> file_;
+  std::optional<std::string> writeFailure_;
 };
 
 }  // namespace sim

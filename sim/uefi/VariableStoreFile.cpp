@@ -1,18 +1,19 @@
 #include "sim/uefi/VariableStoreFile.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include "sim/files/InputFile.h"
+#include "sim/files/ReplaceFile.h"
 
 namespace sim {
 
 namespace {
 
-constexpr const char *kHeader = "ccx-variable-store 1";
+constexpr const char *kHeader = "ccx-variable-store 2";
+// Version 1 had no closing line; such a store is still read, and written back as version 2.
+constexpr const char *kLegacyHeader = "ccx-variable-store 1";
+constexpr const char *kEnd = "end";
 
 std::string Describe(const std::filesystem::path &path) { return "variable store '" + path.string() + "'"; }
 
@@ -138,17 +139,31 @@ std::string ParseLine(const std::string &line, VariableMap &variables) {
 }  // namespace
 
 VariableMap ReadVariableStoreFile(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw VariableStoreError(Describe(path) + ": cannot be opened: " + std::strerror(errno));
+  std::string text;
+  try {
+    text = ReadInputFile(path, "variable store", kVariableStoreCap);
+  } catch (const InputFileError &error) {
+    throw VariableStoreError(error.what());
+  }
+  if (text.empty()) {
+    throw VariableStoreError(Describe(path) + " is empty: expected the header '" + kHeader + "'");
   }
   VariableMap variables;
-  std::string line;
+  bool legacy = false;  // a store written before stores ended with the line "end"
+  bool ended = false;
   size_t number = 0;
-  while (std::getline(in, line)) {
+  for (size_t start = 0; start < text.size();) {
+    const size_t newline = text.find('\n', start);
+    std::string line = text.substr(start, newline == std::string::npos ? std::string::npos : newline - start);
+    start = newline == std::string::npos ? text.size() : newline + 1;
     number++;
+    // A store edited where lines end in CR LF reads the same.
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
     if (number == 1) {
-      if (line != kHeader) {
+      legacy = line == kLegacyHeader;
+      if (line != kHeader && !legacy) {
         throw VariableStoreError(Describe(path) + " line 1: expected the header '" + kHeader + "'");
       }
       continue;
@@ -156,14 +171,37 @@ VariableMap ReadVariableStoreFile(const std::filesystem::path &path) {
     if (line.empty() || line[0] == '#') {
       continue;
     }
+    if (ended) {
+      throw VariableStoreError(Describe(path) + " line " + std::to_string(number) +
+                               ": nothing but comments may follow the line '" + kEnd + "'");
+    }
+    if (!legacy && line == kEnd) {
+      ended = true;
+      continue;
+    }
     if (std::string problem = ParseLine(line, variables); !problem.empty()) {
       throw VariableStoreError(Describe(path) + " line " + std::to_string(number) + ": " + problem);
     }
   }
-  if (number == 0) {
-    throw VariableStoreError(Describe(path) + " is empty: expected the header '" + kHeader + "'");
+  // A store cut short (a copy that stopped, a full disk) must not pass for one with fewer variables
+  // or a shorter value: a complete one ends with the line "end".
+  if (!legacy && !ended) {
+    throw VariableStoreError(Describe(path) + " is truncated: it ends at line " + std::to_string(number) +
+                             " without the line '" + kEnd + "' that closes a complete store");
+  }
+  if (legacy && text.back() != '\n') {
+    throw VariableStoreError(Describe(path) + " is truncated: its last line (" + std::to_string(number) +
+                             ") does not end with a newline");
   }
   return variables;
+}
+
+void CheckVariableStoreWritable(const std::filesystem::path &path) {
+  try {
+    CheckReplaceable(path);
+  } catch (const ReplaceFileError &error) {
+    throw VariableStoreError(Describe(path) + " cannot be written: " + error.what());
+  }
 }
 
 void WriteVariableStoreFile(const std::filesystem::path &path, const VariableMap &variables) {
@@ -174,28 +212,11 @@ void WriteVariableStoreFile(const std::filesystem::path &path, const VariableMap
     text +=
         GuidToString(key.guid) + " " + attributes + " " + EncodeName(key.name) + " " + EncodeData(variable.data) + "\n";
   }
-  const std::filesystem::path temporary = path.string() + ".tmp";
-  bool created = false;
-  auto fail = [&](const std::string &what) {
-    const std::string reason = std::strerror(errno);
-    // Only a file this call created is cleaned up; whatever else occupies the name stays.
-    if (created) {
-      std::remove(temporary.c_str());
-    }
-    throw VariableStoreError(Describe(path) + ": " + what + ": " + reason);
-  };
-  std::FILE *file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    fail("cannot create " + temporary.string());
-  }
-  created = true;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
-                       fsync(fileno(file)) == 0;
-  if (std::fclose(file) != 0 || !written) {
-    fail("cannot write " + temporary.string());
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    fail("cannot replace it with " + temporary.string());
+  text += std::string(kEnd) + "\n";
+  try {
+    ReplaceFile(path, text);
+  } catch (const ReplaceFileError &error) {
+    throw VariableStoreError(Describe(path) + " cannot be written: " + error.what());
   }
 }
 

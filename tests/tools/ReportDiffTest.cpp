@@ -167,6 +167,8 @@ TEST(DiffCommand, UsageErrorsExitWithTwoAndSayWhatWasWrong) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> Cases = {
       {{"a.json"}, "ccxsim: diff takes two report files, not 1\n"},
       {{"a.json", "b.json", "--ignore"}, "ccxsim: --ignore needs a pattern\n"},
+      {{"--ignore-file", "", "a.json", "b.json"}, "ccxsim: --ignore-file needs a file, not an empty value\n"},
+      {{"a.json", ""}, "ccxsim: diff takes two report files, not an empty name\n"},
       {{"--ignore", "x[", "a.json", "b.json"}, "ccxsim: ignore pattern \"x[\": '[' without its ']' at column 2\n"},
       {{"--ignored", "x", "a.json", "b.json"}, "ccxsim: unknown option \"--ignored\" for diff\n"},
   };

@@ -138,6 +138,33 @@ TEST_P(StoreKilledWhileWriting, ReadsBackAsBeforeOrAfter) {
   EXPECT_GE(Points, 100u);
 }
 
+// A write that finds no room (the file-size limit stands in for a full disk, its signal ignored so
+// that write() fails with EFBIG) leaves the file as it was and no temporary beside it; the change
+// is undone, its caller told EFI_DEVICE_ERROR, and the store remembers why.
+TEST_P(StoreKilledWhileWriting, AWriteThatFindsNoRoomLeavesTheStoreWhole) {
+  WriteVariableStoreFile(File_, StoreBefore());
+  VariableStore Store([](const std::string &) {});
+  Store.AttachFile(File_);
+  rlimit Before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Before), 0);
+  const rlimit Small = {16, Before.rlim_max};
+  const sighandler_t Previous = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
+  const EFI_STATUS Status = GetParam().Apply(Store);
+  setrlimit(RLIMIT_FSIZE, &Before);
+  signal(SIGXFSZ, Previous);
+  EXPECT_EQ(Status, EFI_DEVICE_ERROR);
+  ASSERT_TRUE(Store.WriteFailure());
+  EXPECT_NE(Store.WriteFailure()->find("variables.txt' cannot be written: cannot write '"), std::string::npos)
+      << *Store.WriteFailure();
+  EXPECT_NE(Store.WriteFailure()->find(std::strerror(EFBIG)), std::string::npos) << *Store.WriteFailure();
+  EXPECT_TRUE(SameStore(ReadVariableStoreFile(File_), StoreBefore()));
+  EXPECT_TRUE(SameStore(Store.All(), StoreBefore()));
+  std::vector<std::string> Names;
+  for (const auto &Entry : std::filesystem::directory_iterator(Directory_)) Names.push_back(Entry.path().filename());
+  EXPECT_EQ(Names, std::vector<std::string>{"variables.txt"});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EachChange, StoreKilledWhileWriting,
     ::testing::Values(

@@ -1,7 +1,10 @@
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "UefiTestSupport.h"
 #include "sim/uefi/VariableStoreFile.h"
@@ -172,6 +175,25 @@ class StoreFileTest : public ::testing::Test {
   ~StoreFileTest() override { std::filesystem::remove_all(directory_); }
   std::filesystem::path File() const { return directory_ / "variables.txt"; }
   void Write(const std::string &text) const { std::ofstream(File()) << text; }
+  // The names in the store's folder.
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(directory_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // The message AttachFile refuses the store with; empty when it takes it.
+  std::string Refusal() { return Refusal(File()); }
+  std::string Refusal(const std::filesystem::path &file) {
+    VariableStore store(collect_);
+    try {
+      store.AttachFile(file);
+    } catch (const VariableStoreError &error) {
+      return error.what();
+    }
+    return {};
+  }
 
   std::filesystem::path directory_;
   EFI_GUID vendor_ = MakeGuid(0x7C);
@@ -199,15 +221,17 @@ TEST_F(StoreFileTest, NonVolatileVariablesPersistAcrossTwoStores) {
   EXPECT_EQ(second.Find(u"50% of \u00e9", vendor_)->data, (std::vector<uint8_t>{0, 255}));
   EXPECT_EQ(second.Find(u"Gone", vendor_), nullptr);
   EXPECT_EQ(second.Find(u"Volatile", vendor_), nullptr);
-  EXPECT_FALSE(std::filesystem::exists(File().string() + ".tmp"));
+  // No temporary file is left beside the store.
+  EXPECT_EQ(Entries(), std::set<std::string>{"variables.txt"});
 }
 
 TEST_F(StoreFileTest, FailedSaveUndoesTheChangeAndKeepsTheFile) {
   VariableStore store(collect_);
   store.AttachFile(File());
   ASSERT_EQ(store.Set(u"Kept", vendor_, kNvBsRt, std::vector<uint8_t>{1}), EFI_SUCCESS);
-  // A directory where the temporary file must go makes every save fail.
-  std::filesystem::create_directory(File().string() + ".tmp");
+  EXPECT_FALSE(store.WriteFailure());
+  // A store marked read-only after it was attached makes every save fail, even for root.
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_read);
   EXPECT_EQ(store.Set(u"Kept", vendor_, kNvBsRt, std::vector<uint8_t>{2}), EFI_DEVICE_ERROR);
   EXPECT_EQ(store.Set(u"New", vendor_, kNvBsRt, std::vector<uint8_t>{3}), EFI_DEVICE_ERROR);
   EXPECT_EQ(store.Set(u"Kept", vendor_, 0, {}), EFI_DEVICE_ERROR);
@@ -215,10 +239,67 @@ TEST_F(StoreFileTest, FailedSaveUndoesTheChangeAndKeepsTheFile) {
   EXPECT_EQ(store.Find(u"New", vendor_), nullptr);
   ASSERT_FALSE(messages_.empty());
   EXPECT_NE(messages_[0].find("variables.txt"), std::string::npos);
-  std::filesystem::remove(File().string() + ".tmp");
+  ASSERT_TRUE(store.WriteFailure());
+  EXPECT_NE(store.WriteFailure()->find("variables.txt' cannot be written: it is read-only"), std::string::npos)
+      << *store.WriteFailure();
+  EXPECT_EQ(Entries(), std::set<std::string>{"variables.txt"});
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   VariableStore reread(collect_);
   reread.AttachFile(File());
   EXPECT_EQ(reread.Find(u"Kept", vendor_)->data, std::vector<uint8_t>{1});
+}
+
+TEST_F(StoreFileTest, AVersionOneStoreIsReadAndWrittenBackAsVersionTwo) {
+  Write("ccx-variable-store 1\n" + GuidToString(vendor_) + " 00000007 Old 0A0B\n");
+  VariableStore store(collect_);
+  store.AttachFile(File());
+  ASSERT_NE(store.Find(u"Old", vendor_), nullptr);
+  EXPECT_EQ(store.Find(u"Old", vendor_)->data, (std::vector<uint8_t>{0x0A, 0x0B}));
+  ASSERT_EQ(store.Set(u"New", vendor_, kNvBsRt, std::vector<uint8_t>{1}), EFI_SUCCESS);
+  std::ifstream in(File());
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(text.starts_with("ccx-variable-store 2\n")) << text;
+  EXPECT_TRUE(text.ends_with("\nend\n")) << text;
+}
+
+// Refused when attached, before the driver could make a change the store would not keep.
+TEST_F(StoreFileTest, AStoreThatCannotBeWrittenIsRefusedWhenAttached) {
+  Write("ccx-variable-store 2\nend\n");
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  EXPECT_NE(Refusal().find("variables.txt' cannot be written: it is read-only"), std::string::npos) << Refusal();
+  std::filesystem::remove(File());
+
+  std::filesystem::create_symlink(directory_ / "elsewhere.txt", File());
+  EXPECT_NE(Refusal().find("variables.txt' cannot be written: it is a symbolic link"), std::string::npos) << Refusal();
+  std::filesystem::remove(File());
+
+  EXPECT_NE(Refusal(directory_ / "missing" / "variables.txt")
+                .find("cannot be written: its folder '" + (directory_ / "missing").string() + "' does not exist"),
+            std::string::npos)
+      << Refusal(directory_ / "missing" / "variables.txt");
+}
+
+TEST_F(StoreFileTest, AFifoIsRefusedWithoutWaitingForAWriter) {
+  ASSERT_EQ(mkfifo(File().c_str(), 0600), 0);
+  EXPECT_NE(Refusal().find("variables.txt (variable store): is a FIFO, not a regular file"), std::string::npos)
+      << Refusal();
+}
+
+// Whatever lies at the name the old code used for its temporary file, or any other, stays untouched.
+TEST_F(StoreFileTest, APlantedSymlinkAtATemporaryNameIsNotFollowed) {
+  const std::filesystem::path victim = directory_ / "victim";
+  std::ofstream(victim) << "keep me\n";
+  std::filesystem::create_symlink(victim, File().string() + ".tmp");
+  VariableStore store(collect_);
+  store.AttachFile(File());
+  ASSERT_EQ(store.Set(u"Stored", vendor_, kNvBsRt, std::vector<uint8_t>{7}), EFI_SUCCESS);
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "keep me\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(File().string() + ".tmp"));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"variables.txt", "variables.txt.tmp", "victim"}));
+  VariableStore reread(collect_);
+  reread.AttachFile(File());
+  ASSERT_NE(reread.Find(u"Stored", vendor_), nullptr);
 }
 
 struct MalformedCase {
@@ -248,7 +329,16 @@ INSTANTIATE_TEST_SUITE_P(
     Files, MalformedStoreTest,
     ::testing::Values(
         MalformedCase{"empty file", "", "is empty"},
-        MalformedCase{"wrong header", "ccx-variable-store 2\n", "line 1: expected the header"},
+        MalformedCase{"wrong header", "ccx-variable-store 3\n", "line 1: expected the header"},
+        MalformedCase{"cut before the end line", "ccx-variable-store 2\n" GOOD_GUID " 00000007 Name 01\n",
+                      "is truncated: it ends at line 2 without the line 'end'"},
+        MalformedCase{"cut inside a value", "ccx-variable-store 2\n" GOOD_GUID " 00000007 Name 0102",
+                      "is truncated: it ends at line 2"},
+        MalformedCase{"version 1 cut inside its last line", "ccx-variable-store 1\n" GOOD_GUID " 00000007 Name 0102",
+                      "is truncated: its last line (2) does not end with a newline"},
+        MalformedCase{"a variable after the end", "ccx-variable-store 2\nend\n# note\n" GOOD_GUID " 00000007 N 01\n",
+                      "line 4: nothing but comments may follow the line 'end'"},
+        MalformedCase{"binary garbage", "\x7f" "ELF\x02\x01\x01", "line 1: expected the header"},
         MalformedCase{"bad GUID", "ccx-variable-store 1\n51A0F07C-1234 00000007 Name 01\n", "line 2: '51A0F07C-1234'"},
         MalformedCase{"missing data", "ccx-variable-store 1\n# comment\n" GOOD_GUID " 00000007 Name\n",
                       "line 3: expected 4"},
