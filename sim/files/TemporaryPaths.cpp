@@ -70,9 +70,7 @@ void RemoveTree(int Parent, const char *Name, int Depth) {
 }
 
 void OnSignal(int Signal) {
-  for (Slot &Each : gSlots) {
-    if (Each.State.load() == Ready) RemoveTree(AT_FDCWD, Each.Path, 0);
-  }
+  RemoveRegisteredPathsNow();
   // The action was reset to the default on entry (SA_RESETHAND); the signal, blocked while the
   // handler runs, ends the process as soon as it returns.
   raise(Signal);
@@ -93,6 +91,12 @@ void InstallHandlers() {
 }
 
 }  // namespace
+
+void RemoveRegisteredPathsNow() {
+  for (Slot &Each : gSlots) {
+    if (Each.State.load() == Ready) RemoveTree(AT_FDCWD, Each.Path, 0);
+  }
+}
 
 RemovedOnSignal::RemovedOnSignal(const std::filesystem::path &Path) {
   static std::once_flag Installed;

@@ -11,6 +11,10 @@
 
 namespace sim {
 
+// Removes every registered path now, with system calls only: for a process about to end at once
+// (a signal, or the image having overwritten the simulator's memory), whose owners will not.
+void RemoveRegisteredPathsNow();
+
 // Registers Path (a file, or a folder with everything in it) for removal by the signal handler
 // for as long as it lives; the handlers are installed with the first registration. Registering
 // more paths than the handler has room for leaves the extra ones to their owners alone.

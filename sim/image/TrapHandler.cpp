@@ -18,6 +18,7 @@
 
 #include "sim/cpu/CurrentProcessor.h"
 #include "sim/HexText.h"
+#include "sim/files/TemporaryPaths.h"
 
 namespace sim {
 namespace {
@@ -290,6 +291,7 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
        << ") after image code had moved or overwritten the simulator's own thread storage (FS base, thread "
           "control block); the run ends without a report\n";
   RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
+  RemoveRegisteredPathsNow();
   RawSyscall(SYS_exit_group, 70, 0);
   __builtin_unreachable();
 }
@@ -304,6 +306,7 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
        << ") after the delivered image had run in its address space; a stray store of the image may have "
           "overwritten the simulator's memory; the run ends without a report\n";
   RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
+  RemoveRegisteredPathsNow();
   RawSyscall(SYS_exit_group, 70, 0);
   __builtin_unreachable();
 }
@@ -495,6 +498,7 @@ void ImageTrapSession::Fail(const std::string &Problem) {
   const std::string Line = "ccxsim: simulator error in the delivered image on " + Where + ": " + Problem + "\n";
   static_cast<void>(write(STDERR_FILENO, Line.data(), Line.size()));
   if (Running != nullptr) EndBoot_(Problem + " (on " + Where + ")");
+  RemoveRegisteredPathsNow();
   _exit(70);
 }
 
