@@ -281,30 +281,15 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
                FaultName(Signal, PageFault, Address) + " while it ran for the image" + From);
 }
 
-// Image code overwrote this thread's own storage: nothing of the C library can be trusted on this
-// thread any more (its cancellation state, its locale, its allocator's arena). The process ends
-// here with the cause on standard error and status 70, using only system calls; no report follows.
-[[noreturn]] void EndAfterOverwrite(int Signal, uint64_t Rip, uint64_t Address) {
+// Ends the process with status 70 and the cause on standard error, using only system calls: after
+// the image overwrote this thread's own storage nothing of the C library can be trusted on it (its
+// cancellation state, its locale, its allocator's arena), and after any other fault of the
+// simulator's own code once an image has run the heap may be what was overwritten. The run's
+// temporary folders go; no report follows.
+[[noreturn]] void EndWithoutTheLibrary(const char *Who, int Signal, uint64_t Rip, uint64_t Address, const char *After) {
   RawText Line;
-  Line << "ccxsim: simulator error in the delivered image: code at " << Rip << " raised signal "
-       << static_cast<uint64_t>(Signal) << " (address " << Address
-       << ") after image code had moved or overwritten the simulator's own thread storage (FS base, thread "
-          "control block); the run ends without a report\n";
-  RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
-  RemoveRegisteredPathsNow();
-  RawSyscall(SYS_exit_group, 70, 0);
-  __builtin_unreachable();
-}
-
-// A fault of the simulator's own code on a thread of its own, once an image has run in the process:
-// ended with the cause on standard error and status 70 rather than by the signal, using only system
-// calls (the heap may be what was overwritten).
-[[noreturn]] void EndAfterImageRan(int Signal, uint64_t Rip, uint64_t Address) {
-  RawText Line;
-  Line << "ccxsim: simulator error: the simulator's own code at " << Rip << " raised signal "
-       << static_cast<uint64_t>(Signal) << " (address " << Address
-       << ") after the delivered image had run in its address space; a stray store of the image may have "
-          "overwritten the simulator's memory; the run ends without a report\n";
+  Line << "ccxsim: simulator error: " << Who << " at " << Rip << " raised signal " << static_cast<uint64_t>(Signal)
+       << " (address " << Address << ") after " << After << "; the run ends without a report\n";
   RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
   RemoveRegisteredPathsNow();
   RawSyscall(SYS_exit_group, 70, 0);
@@ -315,8 +300,10 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
   // Before anything thread-local is touched.
   if (RestoreThreadBase()) {
     const auto *Context = static_cast<const ucontext_t *>(Raw);
-    EndAfterOverwrite(Signal, static_cast<uint64_t>(Context->uc_mcontext.gregs[REG_RIP]),
-                      reinterpret_cast<uint64_t>(Info->si_addr));
+    EndWithoutTheLibrary("code", Signal, static_cast<uint64_t>(Context->uc_mcontext.gregs[REG_RIP]),
+                         reinterpret_cast<uint64_t>(Info->si_addr),
+                         "image code had moved or overwritten the simulator's own thread storage (FS base, "
+                         "thread control block)");
   }
   const int SavedErrno = errno;
   ucontext_t &Context = *static_cast<ucontext_t *>(Raw);
@@ -358,7 +345,11 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
     return;
   }
   if (Session != nullptr && CurrentProcessor() != nullptr) FailOutsideImage(*Session, Signal, PageFault, Address, Context);
-  if (gImageRan.load()) EndAfterImageRan(Signal, Rip, Address);
+  if (gImageRan.load()) {
+    EndWithoutTheLibrary("the simulator's own code", Signal, Rip, Address,
+                         "the delivered image had run in its address space; a stray store of the image may have "
+                         "overwritten the simulator's memory");
+  }
   Chain(Signal, Info, Raw);
 }
 
