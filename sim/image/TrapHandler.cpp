@@ -132,12 +132,19 @@ bool RestoreThreadBase() {
 class AlternateStack {
  public:
   static constexpr size_t kSize = 256 * 1024;
-  AlternateStack() : Memory_(new uint8_t[kSize]) {
+  AlternateStack()
+      // Mapped apart from the heap, whose bookkeeping a stray store of the image may have damaged.
+      : Memory_(mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0)) {
+    if (Memory_ == MAP_FAILED) {
+      throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(errno));
+    }
     stack_t Stack{};
-    Stack.ss_sp = Memory_.get();
+    Stack.ss_sp = Memory_;
     Stack.ss_size = kSize;
     if (sigaltstack(&Stack, nullptr) != 0) {
-      throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(errno));
+      const int Error = errno;
+      munmap(Memory_, kSize);
+      throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(Error));
     }
     RememberThreadBase();
   }
@@ -146,12 +153,13 @@ class AlternateStack {
     stack_t Off{};
     Off.ss_flags = SS_DISABLE;
     sigaltstack(&Off, nullptr);
+    munmap(Memory_, kSize);
   }
   AlternateStack(const AlternateStack &) = delete;
   AlternateStack &operator=(const AlternateStack &) = delete;
 
  private:
-  std::unique_ptr<uint8_t[]> Memory_;
+  void *Memory_;
 };
 thread_local std::unique_ptr<AlternateStack> tAlternateStack;
 
