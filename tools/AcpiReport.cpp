@@ -45,7 +45,7 @@ void PrintSocket(std::ostream &Out, const sim::AcpiSocketObjects &Socket) {
 void PrintAcpiProcessors(std::ostream &Out, const std::optional<sim::AcpiProcessorReport> &Report) {
   Out << "\nACPI processor objects:\n";
   if (!Report) {
-    Out << "  (not built: a reset or a halt ended the boot before the builder could run)\n";
+    Out << "  (not built: the boot ended (a reset, a halt or a simulator error) before the builder could run)\n";
     return;
   }
   if (!Report->ServiceFound) {

@@ -30,7 +30,8 @@ std::atomic<ImageTrapSession *> gSession{nullptr};
 // the simulator's memory, so a later crash anywhere may be the image's doing.
 std::atomic<bool> gImageRan{false};
 // The signals a fault of code can raise, and the handlers installed before ours, in that order.
-constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGBUS, SIGFPE, SIGTRAP};
+// SIGABRT is the C library's own: it aborts when it finds its memory damaged.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGBUS, SIGFPE, SIGTRAP, SIGABRT};
 struct sigaction gPrevious[std::size(kFaultSignals)];
 std::once_flag gInstalled;
 thread_local bool tTrapping = false;
@@ -220,8 +221,9 @@ void Chain(int Signal, siginfo_t *Info, void *Context) {
     return;
   }
   signal(Signal, SIG_DFL);
-  // A trap (INT3) has already moved past its instruction and would not be raised again.
-  if (Signal == SIGTRAP) raise(SIGTRAP);
+  // A trap (INT3) has already moved past its instruction, and an abort may have come from outside:
+  // neither would be raised again.
+  if (Signal == SIGTRAP || Signal == SIGABRT) raise(Signal);
 }
 
 // What a fault other than an emulated one was, in words.
@@ -296,8 +298,10 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
 // temporary folders go; no report follows.
 [[noreturn]] void EndWithoutTheLibrary(const char *Who, int Signal, uint64_t Rip, uint64_t Address, const char *After) {
   RawText Line;
-  Line << "ccxsim: simulator error: " << Who << " at " << Rip << " raised signal " << static_cast<uint64_t>(Signal)
-       << " (address " << Address << ") after " << After << "; the run ends without a report\n";
+  Line << "ccxsim: simulator error: " << Who << " at " << Rip << " raised signal " << static_cast<uint64_t>(Signal);
+  // An abort names no address.
+  if (Signal != SIGABRT) Line << " (address " << Address << ")";
+  Line << " after " << After << "; the run ends without a report\n";
   RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
   RemoveRegisteredPathsNow();
   RawSyscall(SYS_exit_group, 70, 0);
@@ -320,6 +324,15 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
   // SI_KERNEL; a page fault names the address.
   const bool PageFault = Signal == SIGSEGV && (Info->si_code == SEGV_MAPERR || Info->si_code == SEGV_ACCERR);
   const uint64_t Address = reinterpret_cast<uint64_t>(Info->si_addr);
+  if (Signal == SIGABRT) {
+    if (gImageRan.load()) {
+      EndWithoutTheLibrary("the simulator's own code", Signal, Rip, Address,
+                           "the delivered image had run in its address space; the C library aborted, which it does "
+                           "when it finds its memory damaged, and a stray store of the image may have damaged it");
+    }
+    Chain(Signal, Info, Raw);
+    return;
+  }
   ImageTrapSession *Session = gSession.load(std::memory_order_acquire);
   // A trap reports the instruction after the INT3.
   const uint64_t At = Signal == SIGTRAP && Rip > 0 ? Rip - 1 : Rip;

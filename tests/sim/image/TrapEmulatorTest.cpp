@@ -17,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -578,6 +579,8 @@ TEST_F(TrapEmulatorDeathTest, FaultsOfHostCodeAfterAnImageRanEndWithTheCause) {
     *Null = 1;
   }, ::testing::ExitedWithCode(70), "the simulator's own code at 0x[0-9A-F]+ raised signal 0xB .address 0x0. after "
                                     "the delivered image had run");
+  // The C library aborting (heap damage it found) ends the same way.
+  EXPECT_EXIT(std::abort(), ::testing::ExitedWithCode(70), "raised signal 0x6 after .*the C library aborted");
 }
 
 // Without an image session in the process, neither a privileged instruction nor a register-window
