@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/rseq.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -71,6 +72,9 @@ constexpr size_t kThreadSlots = 4096;
 struct ThreadBase {
   std::atomic<long> Tid{0};
   std::atomic<uint64_t> FsBase{0};
+  // Handlers running on the thread: a fault inside the handler itself (other than the host's own
+  // RDTSC and CPUID) means the simulator's memory is no longer what it was.
+  std::atomic<int> Depth{0};
 };
 ThreadBase gThreadBases[kThreadSlots];
 
@@ -99,20 +103,21 @@ void ForgetThreadBase() {
   }
 }
 
-// True when image code moved this thread's FS base or a stray store of it overwrote the thread
-// control block's pointer to itself (the first word there, which every thread-local access reads);
-// both are put back, so that the handler can still end the process. Touches nothing thread-local.
-bool RestoreThreadBase() {
+// This thread's slot, or null for a thread that never trapped. Repaired is set when image code moved
+// the thread's FS base or a stray store of it overwrote the thread control block's pointer to
+// itself (the first word there, which every thread-local access reads); both are put back, so that
+// the handler can still end the process. Touches nothing thread-local.
+ThreadBase *ThisThreadsSlot(bool &Repaired) {
+  Repaired = false;
   const long Tid = RawSyscall(SYS_gettid, 0, 0);
   for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
     ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
     const long Held = Slot.Tid.load();
-    if (Held == 0) return false;
+    if (Held == 0) return nullptr;
     if (Held != Tid) continue;
     const uint64_t Base = Slot.FsBase.load();
     uint64_t Now = 0;
     RawSyscall(SYS_arch_prctl, ARCH_GET_FS, reinterpret_cast<long>(&Now));
-    bool Repaired = false;
     if (Now != Base) {
       RawSyscall(SYS_arch_prctl, ARCH_SET_FS, static_cast<long>(Base));
       Repaired = true;
@@ -122,9 +127,22 @@ bool RestoreThreadBase() {
       *Self = Base;
       Repaired = true;
     }
-    return Repaired;
+    return &Slot;
   }
-  return false;
+  return nullptr;
+}
+
+// The C library registers each thread's restartable-sequence area with the kernel; it lies in the
+// thread control block, and when a stray store of the image damages it the kernel ends the process
+// on the next signal, before any handler runs. Threads that run image code do without it (the C
+// library then asks the kernel for what the area would have told it).
+void UnregisterRestartableSequences() {
+  if (__rseq_size == 0) return;
+  void *Area = static_cast<char *>(__builtin_thread_pointer()) + __rseq_offset;
+  // The area is registered with its full size, which may exceed the size of the features it has.
+  for (const unsigned Length : {__rseq_size, 32u}) {
+    if (syscall(SYS_rseq, Area, Length, RSEQ_FLAG_UNREGISTER, RSEQ_SIG) == 0) return;
+  }
 }
 
 // The stack the handler runs on for a thread that runs image code: the image may have left its
@@ -148,6 +166,7 @@ class AlternateStack {
       throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(Error));
     }
     RememberThreadBase();
+    UnregisterRestartableSequences();
   }
   ~AlternateStack() {
     ForgetThreadBase();
@@ -297,6 +316,12 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
 // simulator's own code once an image has run the heap may be what was overwritten. The run's
 // temporary folders go; no report follows.
 [[noreturn]] void EndWithoutTheLibrary(const char *Who, int Signal, uint64_t Rip, uint64_t Address, const char *After) {
+  // Said once: another thread, or a fault while the folders are removed, ends the process at once.
+  static std::atomic<bool> Ending{false};
+  if (Ending.exchange(true)) {
+    RawSyscall(SYS_exit_group, 70, 0);
+    __builtin_unreachable();
+  }
   RawText Line;
   Line << "ccxsim: simulator error: " << Who << " at " << Rip << " raised signal " << static_cast<uint64_t>(Signal);
   // An abort names no address.
@@ -309,17 +334,20 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
 }
 
 void OnFault(int Signal, siginfo_t *Info, void *Raw) {
+  // The image may have set the alignment-check flag, which the handler is entered with: every
+  // unaligned access of the simulator's own code would then fault too.
+  __asm__ __volatile__("pushfq\n\tandq $~0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+  ucontext_t &Context = *static_cast<ucontext_t *>(Raw);
+  const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
   // Before anything thread-local is touched.
-  if (RestoreThreadBase()) {
-    const auto *Context = static_cast<const ucontext_t *>(Raw);
-    EndWithoutTheLibrary("code", Signal, static_cast<uint64_t>(Context->uc_mcontext.gregs[REG_RIP]),
-                         reinterpret_cast<uint64_t>(Info->si_addr),
+  bool Repaired = false;
+  ThreadBase *Slot = ThisThreadsSlot(Repaired);
+  if (Repaired) {
+    EndWithoutTheLibrary("code", Signal, Rip, reinterpret_cast<uint64_t>(Info->si_addr),
                          "image code had moved or overwritten the simulator's own thread storage (FS base, "
                          "thread control block)");
   }
   const int SavedErrno = errno;
-  ucontext_t &Context = *static_cast<ucontext_t *>(Raw);
-  const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
   // A general-protection fault (privileged instruction, CPUID faulting, TSC trapping) comes as
   // SI_KERNEL; a page fault names the address.
   const bool PageFault = Signal == SIGSEGV && (Info->si_code == SEGV_MAPERR || Info->si_code == SEGV_ACCERR);
@@ -336,7 +364,18 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
   ImageTrapSession *Session = gSession.load(std::memory_order_acquire);
   // A trap reports the instruction after the INT3.
   const uint64_t At = Signal == SIGTRAP && Rip > 0 ? Rip - 1 : Rip;
-  if (Session != nullptr && Session->InCode(At)) {
+  const bool ImageCode = Session != nullptr && Session->InCode(At);
+  // The host's own clocks, also from inside a handler (a device model reading the time).
+  if (!ImageCode && Signal == SIGSEGV && !PageFault && tTrapping && RunHostInstruction(Context)) {
+    errno = SavedErrno;
+    return;
+  }
+  if (Slot != nullptr && Slot->Depth.fetch_add(1) > 0) {
+    EndWithoutTheLibrary("the simulator's own code", Signal, Rip, Address,
+                         "a fault inside the fault handler, while it was handling one of the image's: the image "
+                         "may have overwritten the simulator's memory");
+  }
+  if (ImageCode) {
     if (Signal != SIGSEGV) {
       Session->Fail("image code at " + Hex(At) + " (" + InstructionBytes(At) + ") raised " +
                     FaultName(Signal, PageFault, Address) + InFunction(*Session, At));
@@ -358,10 +397,7 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
       Session->Fail(Outcome.Problem + ", at " + Hex(Rip) + ": " + InstructionBytes(Rip) + InFunction(*Session, Rip));
     }
     Session->Count(Outcome.Kind);
-    errno = SavedErrno;
-    return;
-  }
-  if (Signal == SIGSEGV && !PageFault && tTrapping && RunHostInstruction(Context)) {
+    if (Slot != nullptr) Slot->Depth.fetch_sub(1);
     errno = SavedErrno;
     return;
   }
@@ -371,6 +407,7 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
                          "the delivered image had run in its address space; a stray store of the image may have "
                          "overwritten the simulator's memory");
   }
+  if (Slot != nullptr) Slot->Depth.fetch_sub(1);
   Chain(Signal, Info, Raw);
 }
 

@@ -84,7 +84,8 @@ BootEnd BootControl::Run(const std::function<void()> &Boot, std::optional<std::c
     EndedOffBsp_ = false;
     Abandoned_ = false;
   }
-  Bsp->Start([this, &Boot] {
+  // A copy: an abandoned boot's thread may still run it after the caller's is gone.
+  Bsp->Start([this, Boot] {
     try {
       Boot();
       Finish({BootEnd::Returned, 0, ""});

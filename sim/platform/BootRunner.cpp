@@ -15,6 +15,7 @@
 #include "sim/devices/PostCodeDecoder.h"
 #include "sim/platform/BootTimeline.h"
 #include "sim/platform/GuidNames.h"
+#include "sim/platform/HostTimeLimit.h"
 #include "sim/uefi/HostMapping.h"
 #include "sim/platform/DriverLoader.h"
 #include "uefi/LoadedImage.h"
@@ -248,6 +249,12 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     static_cast<void>(OwnedControl.release());
     return Record;
   }
+  // Reading what the boot left takes the machine's locks, which a processor parked in a fault of
+  // the image may hold: within the boot's own limit, or the process ends.
+  std::optional<HostTimeLimit> Reading;
+  if (Options.TimeLimit && Record.End.How == BootEnd::SimulatorError) {
+    Reading.emplace(*Options.TimeLimit, "reading what the boot left after its simulator error");
+  }
   if (Options.Loader != nullptr) Options.Loader->Unload(Machine, Record);
   CollectBootRecord(Machine, Record, Options.Loader);
   if (Options.CheckState) Record.StateErrors = Options.CheckState(Machine, Record);
@@ -255,6 +262,7 @@ BootRecord RunBoot(const Machine &Description, const CCX_DRIVER_IMAGE &Image, co
     Options.Timeline->Finish(Machine.Hardware().Accounting().Totals(),
                              [&Options](const void *Function) { return FunctionName(Function, Options.Loader); });
   }
+  Reading.reset();
   return Record;
 }
 
