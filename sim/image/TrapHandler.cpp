@@ -4,13 +4,11 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
-#include <sys/rseq.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <iterator>
-#include <memory>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include "sim/cpu/CurrentProcessor.h"
 #include "sim/HexText.h"
 #include "sim/files/TemporaryPaths.h"
+#include "sim/image/HandlerThreads.h"
 
 namespace sim {
 namespace {
@@ -36,152 +35,6 @@ constexpr int kFaultSignals[] = {SIGSEGV, SIGILL, SIGBUS, SIGFPE, SIGTRAP, SIGAB
 struct sigaction gPrevious[std::size(kFaultSignals)];
 std::once_flag gInstalled;
 thread_local bool tTrapping = false;
-
-// A system call made without the C library, which would set errno (thread-local storage) on failure.
-long RawSyscall(long Number, long First, long Second, long Third = 0) {
-  long Result;
-  __asm__ __volatile__("syscall"
-                       : "=a"(Result)
-                       : "a"(Number), "D"(First), "S"(Second), "d"(Third)
-                       : "rcx", "r11", "memory");
-  return Result;
-}
-
-// Appends Text, or Value in hexadecimal, to a fixed buffer, without the C library.
-struct RawText {
-  char Bytes[512];
-  size_t Length = 0;
-  RawText &operator<<(const char *Text) {
-    while (*Text != '\0' && Length < sizeof(Bytes)) Bytes[Length++] = *Text++;
-    return *this;
-  }
-  RawText &operator<<(uint64_t Value) {
-    char Digits[19] = "0x";
-    int Count = 0;
-    for (uint64_t Rest = Value; Count == 0 || Rest != 0; Rest >>= 4) Count++;
-    for (int Index = 0; Index < Count; Index++) Digits[2 + Index] = "0123456789ABCDEF"[(Value >> (4 * (Count - 1 - Index))) & 0xF];
-    Digits[2 + Count] = '\0';
-    return *this << static_cast<const char *>(Digits);
-  }
-};
-
-// Each trapping thread's FS base, the base of its thread-local storage, by kernel thread id: image
-// code that loads FS (a flipped byte is enough) moves it, and the handler could then touch nothing
-// thread-local, errno included, without faulting again. Open addressing; a slot's id is 0 when free.
-constexpr size_t kThreadSlots = 4096;
-struct ThreadBase {
-  std::atomic<long> Tid{0};
-  std::atomic<uint64_t> FsBase{0};
-  // Handlers running on the thread: a fault inside the handler itself (other than the host's own
-  // RDTSC and CPUID) means the simulator's memory is no longer what it was.
-  std::atomic<int> Depth{0};
-};
-ThreadBase gThreadBases[kThreadSlots];
-
-void RememberThreadBase() {
-  const long Tid = RawSyscall(SYS_gettid, 0, 0);
-  uint64_t Base = 0;
-  RawSyscall(SYS_arch_prctl, ARCH_GET_FS, reinterpret_cast<long>(&Base));
-  for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
-    ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
-    long Free = 0;
-    if (Slot.Tid.load() == Tid || Slot.Tid.compare_exchange_strong(Free, Tid)) {
-      Slot.FsBase.store(Base);
-      return;
-    }
-  }
-}
-
-void ForgetThreadBase() {
-  const long Tid = RawSyscall(SYS_gettid, 0, 0);
-  for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
-    ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
-    if (Slot.Tid.load() == Tid) {
-      Slot.Tid.store(0);
-      return;
-    }
-  }
-}
-
-// This thread's slot, or null for a thread that never trapped. Repaired is set when image code moved
-// the thread's FS base or a stray store of it overwrote the thread control block's pointer to
-// itself (the first word there, which every thread-local access reads); both are put back, so that
-// the handler can still end the process. Touches nothing thread-local.
-ThreadBase *ThisThreadsSlot(bool &Repaired) {
-  Repaired = false;
-  const long Tid = RawSyscall(SYS_gettid, 0, 0);
-  for (size_t Probe = 0; Probe < kThreadSlots; Probe++) {
-    ThreadBase &Slot = gThreadBases[(static_cast<size_t>(Tid) + Probe) % kThreadSlots];
-    const long Held = Slot.Tid.load();
-    if (Held == 0) return nullptr;
-    if (Held != Tid) continue;
-    const uint64_t Base = Slot.FsBase.load();
-    uint64_t Now = 0;
-    RawSyscall(SYS_arch_prctl, ARCH_GET_FS, reinterpret_cast<long>(&Now));
-    if (Now != Base) {
-      RawSyscall(SYS_arch_prctl, ARCH_SET_FS, static_cast<long>(Base));
-      Repaired = true;
-    }
-    auto *Self = reinterpret_cast<volatile uint64_t *>(Base);
-    if (*Self != Base) {
-      *Self = Base;
-      Repaired = true;
-    }
-    return &Slot;
-  }
-  return nullptr;
-}
-
-// The C library registers each thread's restartable-sequence area with the kernel; it lies in the
-// thread control block, and when a stray store of the image damages it the kernel ends the process
-// on the next signal, before any handler runs. Threads that run image code do without it (the C
-// library then asks the kernel for what the area would have told it).
-void UnregisterRestartableSequences() {
-  if (__rseq_size == 0) return;
-  void *Area = static_cast<char *>(__builtin_thread_pointer()) + __rseq_offset;
-  // The area is registered with its full size, which may exceed the size of the features it has.
-  for (const unsigned Length : {__rseq_size, 32u}) {
-    if (syscall(SYS_rseq, Area, Length, RSEQ_FLAG_UNREGISTER, RSEQ_SIG) == 0) return;
-  }
-}
-
-// The stack the handler runs on for a thread that runs image code: the image may have left its
-// own stack pointer anywhere, and a fault the kernel cannot push a frame for ends the process.
-// The handler emulates device accesses on it, and a fault that ends the boot parks there.
-class AlternateStack {
- public:
-  static constexpr size_t kSize = 256 * 1024;
-  AlternateStack()
-      // Mapped apart from the heap, whose bookkeeping a stray store of the image may have damaged.
-      : Memory_(mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0)) {
-    if (Memory_ == MAP_FAILED) {
-      throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(errno));
-    }
-    stack_t Stack{};
-    Stack.ss_sp = Memory_;
-    Stack.ss_size = kSize;
-    if (sigaltstack(&Stack, nullptr) != 0) {
-      const int Error = errno;
-      munmap(Memory_, kSize);
-      throw std::runtime_error(std::string("cannot give the trap handler a stack of its own: ") + std::strerror(Error));
-    }
-    RememberThreadBase();
-    UnregisterRestartableSequences();
-  }
-  ~AlternateStack() {
-    ForgetThreadBase();
-    stack_t Off{};
-    Off.ss_flags = SS_DISABLE;
-    sigaltstack(&Off, nullptr);
-    munmap(Memory_, kSize);
-  }
-  AlternateStack(const AlternateStack &) = delete;
-  AlternateStack &operator=(const AlternateStack &) = delete;
-
- private:
-  void *Memory_;
-};
-thread_local std::unique_ptr<AlternateStack> tAlternateStack;
 
 bool SetCpuidFaulting(bool On) { return syscall(SYS_arch_prctl, ARCH_SET_CPUID, On ? 0 : 1) == 0; }
 bool SetTscTrapping(bool On) { return prctl(PR_SET_TSC, On ? PR_TSC_SIGSEGV : PR_TSC_ENABLE, 0, 0, 0) == 0; }
@@ -310,29 +163,6 @@ std::string InFunction(const ImageTrapSession &Session, uint64_t Address) {
                FaultName(Signal, PageFault, Address) + " while it ran for the image" + From);
 }
 
-// Ends the process with status 70 and the cause on standard error, using only system calls: after
-// the image overwrote this thread's own storage nothing of the C library can be trusted on it (its
-// cancellation state, its locale, its allocator's arena), and after any other fault of the
-// simulator's own code once an image has run the heap may be what was overwritten. The run's
-// temporary folders go; no report follows.
-[[noreturn]] void EndWithoutTheLibrary(const char *Who, int Signal, uint64_t Rip, uint64_t Address, const char *After) {
-  // Said once: another thread, or a fault while the folders are removed, ends the process at once.
-  static std::atomic<bool> Ending{false};
-  if (Ending.exchange(true)) {
-    RawSyscall(SYS_exit_group, 70, 0);
-    __builtin_unreachable();
-  }
-  RawText Line;
-  Line << "ccxsim: simulator error: " << Who << " at " << Rip << " raised signal " << static_cast<uint64_t>(Signal);
-  // An abort names no address.
-  if (Signal != SIGABRT) Line << " (address " << Address << ")";
-  Line << " after " << After << "; the run ends without a report\n";
-  RawSyscall(SYS_write, STDERR_FILENO, reinterpret_cast<long>(Line.Bytes), static_cast<long>(Line.Length));
-  RemoveRegisteredPathsNow();
-  RawSyscall(SYS_exit_group, 70, 0);
-  __builtin_unreachable();
-}
-
 void OnFault(int Signal, siginfo_t *Info, void *Raw) {
   // The image may have set the alignment-check flag, which the handler is entered with: every
   // unaligned access of the simulator's own code would then fault too.
@@ -341,7 +171,7 @@ void OnFault(int Signal, siginfo_t *Info, void *Raw) {
   const uint64_t Rip = static_cast<uint64_t>(Context.uc_mcontext.gregs[REG_RIP]);
   // Before anything thread-local is touched.
   bool Repaired = false;
-  ThreadBase *Slot = ThisThreadsSlot(Repaired);
+  HandlerThread *Slot = ThisHandlerThread(Repaired);
   if (Repaired) {
     EndWithoutTheLibrary("code", Signal, Rip, reinterpret_cast<uint64_t>(Info->si_addr),
                          "image code had moved or overwritten the simulator's own thread storage (FS base, "
@@ -482,7 +312,7 @@ bool ImageTrapsSupported(std::string &Why) {
 void TrapPrivilegedInstructionsOnThisThread() {
   if (tTrapping) return;
   InstallHandler();
-  if (!tAlternateStack) tAlternateStack = std::make_unique<AlternateStack>();
+  PrepareThreadForFaults();
   if (!SetCpuidFaulting(true)) {
     throw std::runtime_error(std::string("cannot turn CPUID faulting on: ") + std::strerror(errno));
   }
