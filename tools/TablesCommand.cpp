@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "sim/consumers/Iasl.h"
+#include "sim/files/InputFile.h"
 #include "sim/files/TemporaryPaths.h"
 #include "tools/QratReader.h"
 
@@ -125,10 +126,12 @@ int RunTablesCommand(const std::vector<std::string> &Arguments, std::ostream &Ou
   bool AllDecoded = true;
   for (const fs::path &File : Files) {
     Out << "=== " << File.string() << " ===\n";
-    std::ifstream Stream(File, std::ios::binary);
-    const std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(Stream)), std::istreambuf_iterator<char>());
-    if (!Stream.good() && !Stream.eof()) {
-      Err << "ccxsim: " << File.string() << ": cannot be read\n";
+    std::vector<uint8_t> Bytes;
+    try {
+      const std::string Text = sim::ReadInputFile(File, "table", sim::kTableInputCap);
+      Bytes.assign(Text.begin(), Text.end());
+    } catch (const sim::InputFileError &Failure) {
+      Err << "ccxsim: " << Failure.what() << "\n";
       AllDecoded = false;
       continue;
     }

@@ -13,10 +13,12 @@ namespace sim {
 
 // Caps by kind of input, well above anything real: a machine description, cost model, report or
 // ignore list is text a person wrote or a run printed; an image is a driver of a few hundred KiB;
-// a variable store holds a few dozen variables.
+// a variable store holds a few dozen variables; a table is a few KiB.
 inline constexpr uint64_t kTextInputCap = uint64_t(64) << 20;
 inline constexpr uint64_t kImageInputCap = uint64_t(64) << 20;
 inline constexpr uint64_t kVariableStoreCap = uint64_t(16) << 20;
+// An ACPI or SMBIOS table a run wrote: a few KiB.
+inline constexpr uint64_t kTableInputCap = uint64_t(16) << 20;
 
 class InputFileError : public std::runtime_error {
  public:

@@ -147,3 +147,6 @@ bad_case missing-reset-msr 'msrs: the processors need MSR 0xC0010058' \
   "$CCXSIM" machine "$WORK/no-configuration-base.json"
 bad_case boot-missing-reset-msr 'msrs: the processors need MSR 0xC0010058' \
   "$CCXSIM" boot --machine "$WORK/no-configuration-base.json"
+
+# A table file to decode that never ends.
+bad_case tables-dev-zero '/dev/zero \(table\): is a character device, not a regular file' "$CCXSIM" tables /dev/zero
