@@ -12,6 +12,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "sim/RawSyscall.h"
+
 namespace sim {
 namespace {
 
@@ -42,31 +44,35 @@ struct LinuxDirent64 {
   char Name[];
 };
 
-// Removes Name under the folder Parent with everything in it, with system calls only.
+// Removes Name under the folder Parent with everything in it, with system calls only, made without
+// the C library (errno is thread-local, and a process ending after the delivered image overwrote
+// its memory may have none left).
 void RemoveTree(int Parent, const char *Name, int Depth) {
-  if (unlinkat(Parent, Name, 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
-  const int Folder = openat(Parent, Name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const long Unlinked = RawSyscall(SYS_unlinkat, Parent, reinterpret_cast<long>(Name), 0);
+  if (Unlinked == 0 || (Unlinked != -EISDIR && Unlinked != -EPERM)) return;
+  const long Folder =
+      RawSyscall(SYS_openat, Parent, reinterpret_cast<long>(Name), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (Folder < 0) return;
   if (Depth < kMaxDepth) {
     alignas(8) char Buffer[512];
     for (int Pass = 0; Pass < kPasses; Pass++) {
       bool Found = false;
-      lseek(Folder, 0, SEEK_SET);
+      RawSyscall(SYS_lseek, Folder, 0, SEEK_SET);
       long Count;
-      while ((Count = syscall(SYS_getdents64, Folder, Buffer, sizeof(Buffer))) > 0) {
+      while ((Count = RawSyscall(SYS_getdents64, Folder, reinterpret_cast<long>(Buffer), sizeof(Buffer))) > 0) {
         for (long Offset = 0; Offset < Count;) {
           const auto *Entry = reinterpret_cast<const LinuxDirent64 *>(Buffer + Offset);
           Offset += Entry->Length;
           if (std::strcmp(Entry->Name, ".") == 0 || std::strcmp(Entry->Name, "..") == 0) continue;
           Found = true;
-          RemoveTree(Folder, Entry->Name, Depth + 1);
+          RemoveTree(static_cast<int>(Folder), Entry->Name, Depth + 1);
         }
       }
       if (!Found) break;
     }
   }
-  close(Folder);
-  unlinkat(Parent, Name, AT_REMOVEDIR);
+  RawSyscall(SYS_close, Folder);
+  RawSyscall(SYS_unlinkat, Parent, reinterpret_cast<long>(Name), AT_REMOVEDIR);
 }
 
 void OnSignal(int Signal) {

@@ -13,20 +13,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "sim/RawSyscall.h"
 #include "sim/files/TemporaryPaths.h"
 
 namespace sim {
 namespace {
-
-// A system call made without the C library, which would set errno (thread-local storage) on failure.
-long RawSyscall(long Number, long First, long Second, long Third = 0) {
-  long Result;
-  __asm__ __volatile__("syscall"
-                       : "=a"(Result)
-                       : "a"(Number), "D"(First), "S"(Second), "d"(Third)
-                       : "rcx", "r11", "memory");
-  return Result;
-}
 
 // Appends Text, or Value in hexadecimal, to a fixed buffer, without the C library.
 struct RawText {
