@@ -50,6 +50,21 @@ std::vector<ProcessorIdentity> NumberProcessors(const Topology &Machine, const P
   return Identities;
 }
 
+std::optional<uint64_t> ProcessorConfig::ResetMsr(size_t Index, uint32_t Number) const {
+  if (auto Own = MsrResetOverrides.find(Index); Own != MsrResetOverrides.end()) {
+    if (auto Value = Own->second.find(Number); Value != Own->second.end()) return Value->second;
+  }
+  if (auto Value = MsrResetValues.find(Number); Value != MsrResetValues.end()) return Value->second;
+  return std::nullopt;
+}
+
+std::optional<CpuidValue> ProcessorConfig::CpuidAnswer(size_t Index, uint32_t Leaf, uint32_t SubLeaf) const {
+  if (auto Own = CpuidOverrides.find(Index); Own != CpuidOverrides.end()) {
+    if (std::optional<CpuidValue> Answer = Own->second.Find(Leaf, SubLeaf)) return Answer;
+  }
+  return Cpuid.Find(Leaf, SubLeaf);
+}
+
 ProcessorSet::ProcessorSet(const Topology &Machine, const ProcessorConfig &Config)
     : Machine_(Machine), Maxima_(MaximaOf(Machine, Config.CoreFieldPadding, Config.FoldedComplexes)) {
   const std::vector<ProcessorIdentity> Identities = NumberProcessors(Machine_, Config);

@@ -27,6 +27,12 @@ struct ProcessorConfig {
   std::map<size_t, std::map<uint32_t, uint64_t>> MsrResetOverrides;
   CpuidTable Cpuid;
   std::map<size_t, CpuidTable> CpuidOverrides;
+
+  // What processor Index (in walk order) holds in MSR Number at reset: its own value, else the
+  // one every processor has, else nothing.
+  std::optional<uint64_t> ResetMsr(size_t Index, uint32_t Number) const;
+  // What processor Index answers for Leaf and SubLeaf: its own answer, else the shared one.
+  std::optional<CpuidValue> CpuidAnswer(size_t Index, uint32_t Leaf, uint32_t SubLeaf) const;
 };
 
 struct UnimplementedMsrRead {

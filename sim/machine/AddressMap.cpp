@@ -18,32 +18,17 @@ namespace sim {
 namespace {
 
 constexpr unsigned kArchitecturalAddressBits = 52;
+// The boot processor is processor 0 in walk order.
+constexpr size_t kBspIndex = 0;
 constexpr uint32_t kMaxSegments = 8;
 constexpr uint64_t kBusesPerSegment = PciEcam::Offset::Bus::Max + 1;
 
-std::optional<uint64_t> BspResetValue(const Machine &Description, uint32_t Number) {
-  const ProcessorConfig &Config = Description.Processors;
-  if (auto Own = Config.MsrResetOverrides.find(0); Own != Config.MsrResetOverrides.end()) {
-    if (auto Value = Own->second.find(Number); Value != Own->second.end()) return Value->second;
-  }
-  if (auto Value = Config.MsrResetValues.find(Number); Value != Config.MsrResetValues.end()) return Value->second;
-  return std::nullopt;
-}
-
-// The member of an "msrs" object that gives MSR Number, whichever way its key writes the number.
-std::optional<JsonCursor> MsrMember(const JsonCursor &Msrs, uint32_t Number) {
-  for (const auto &[Key, Unused] : Msrs.Value().items()) {
+// The member of an "msrs" or "cpuid" object that gives Number (an MSR, or a leaf as a whole),
+// whichever way its key writes the number.
+std::optional<JsonCursor> NumberedMember(const JsonCursor &Object, uint32_t Number) {
+  for (const auto &[Key, Unused] : Object.Value().items()) {
     uint64_t Parsed = 0;
-    if (ParseUnsigned(Key, Parsed) && Parsed == Number) return Msrs.Field(Key);
-  }
-  return std::nullopt;
-}
-
-// The member of a "cpuid" object that answers Leaf as a whole, whichever way its key writes it.
-std::optional<JsonCursor> LeafMember(const JsonCursor &Cpuid, uint32_t Leaf) {
-  for (const auto &[Key, Unused] : Cpuid.Value().items()) {
-    uint64_t Parsed = 0;
-    if (ParseUnsigned(Key, Parsed) && Parsed == Leaf) return Cpuid.Field(Key);
+    if (ParseUnsigned(Key, Parsed) && Parsed == Number) return Object.Field(Key);
   }
   return std::nullopt;
 }
@@ -56,11 +41,11 @@ std::string WidthSource(const JsonCursor &Root) {
     for (size_t Index = 0; Index < List.Value().size(); Index++) {
       const JsonCursor Entry = List.Element(Index);
       if (Entry.Field("index").Unsigned() != 0 || !Entry.Has("cpuid")) continue;
-      if (const auto Leaf = LeafMember(Entry.Field("cpuid"), CpuidLeaf::AddressSizes)) return Named(*Leaf);
+      if (const auto Leaf = NumberedMember(Entry.Field("cpuid"), CpuidLeaf::AddressSizes)) return Named(*Leaf);
     }
   }
   if (Root.Has("cpuid")) {
-    if (const auto Leaf = LeafMember(Root.Field("cpuid"), CpuidLeaf::AddressSizes)) return Named(*Leaf);
+    if (const auto Leaf = NumberedMember(Root.Field("cpuid"), CpuidLeaf::AddressSizes)) return Named(*Leaf);
   }
   return "the architectural width; the description gives no cpuid 0x80000008";
 }
@@ -78,10 +63,10 @@ std::optional<JsonCursor> BspMsrField(const JsonCursor &Root, uint32_t Number) {
     for (size_t Index = 0; Index < List.Value().size(); Index++) {
       const JsonCursor Entry = List.Element(Index);
       if (Entry.Field(Override.IndexKey).Unsigned() != 0 || !Entry.Has("msrs")) continue;
-      if (std::optional<JsonCursor> Member = MsrMember(Entry.Field("msrs"), Number)) return Member;
+      if (std::optional<JsonCursor> Member = NumberedMember(Entry.Field("msrs"), Number)) return Member;
     }
   }
-  return Root.Has("msrs") ? MsrMember(Root.Field("msrs"), Number) : std::nullopt;
+  return Root.Has("msrs") ? NumberedMember(Root.Field("msrs"), Number) : std::nullopt;
 }
 
 // One range of the map: what it is at the field that gives it (when a file gives it), and what
@@ -143,7 +128,7 @@ std::vector<MappedRange> RangesOf(const JsonCursor &Root, const Machine &Descrip
 }  // namespace
 
 std::optional<PciConfigurationWindow> ConfigurationWindowOf(const Machine &Description) {
-  const std::optional<uint64_t> Register = BspResetValue(Description, Msr::MmioCfgBase::Number);
+  const std::optional<uint64_t> Register = Description.Processors.ResetMsr(kBspIndex, Msr::MmioCfgBase::Number);
   if (!Register) return std::nullopt;
   const uint64_t Buses = uint64_t(1) << Msr::MmioCfgBase::BusRange::Get(*Register);
   const uint64_t Needed = (Buses + kBusesPerSegment - 1) / kBusesPerSegment;
@@ -152,11 +137,7 @@ std::optional<PciConfigurationWindow> ConfigurationWindowOf(const Machine &Descr
 }
 
 unsigned PhysicalAddressBits(const Machine &Description) {
-  std::optional<CpuidValue> Sizes;
-  if (auto Own = Description.Processors.CpuidOverrides.find(0); Own != Description.Processors.CpuidOverrides.end()) {
-    Sizes = Own->second.Find(CpuidLeaf::AddressSizes, 0);
-  }
-  if (!Sizes) Sizes = Description.Processors.Cpuid.Find(CpuidLeaf::AddressSizes, 0);
+  const std::optional<CpuidValue> Sizes = Description.Processors.CpuidAnswer(kBspIndex, CpuidLeaf::AddressSizes, 0);
   const unsigned Bits =
       Sizes ? unsigned(CpuidLeaf::AddressSizeFields::EaxPhysicalAddressBits::Get(Sizes->Eax)) : 0;
   return Bits == 0 || Bits > kArchitecturalAddressBits ? kArchitecturalAddressBits : Bits;

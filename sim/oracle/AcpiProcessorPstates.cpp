@@ -31,13 +31,7 @@ constexpr uint64_t kPowerDivisors[] = {100, 1000, 10000};
 constexpr size_t kBspIndex = 0;
 
 uint64_t BspResetValue(const Machine &Description, uint32_t Number) {
-  const auto Own = Description.Processors.MsrResetOverrides.find(kBspIndex);
-  if (Own != Description.Processors.MsrResetOverrides.end()) {
-    const auto Value = Own->second.find(Number);
-    if (Value != Own->second.end()) return Value->second;
-  }
-  const auto Value = Description.Processors.MsrResetValues.find(Number);
-  return Value != Description.Processors.MsrResetValues.end() ? Value->second : 0;
+  return Description.Processors.ResetMsr(kBspIndex, Number).value_or(0);
 }
 
 // Where the first interface of Guid stands in the order of installation (handles are listed in
